@@ -1,0 +1,68 @@
+// Tokenizer: one loaded encoding (vocabulary, special tokens, class tables) and every operation on it.
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/expected.h"
+#include "core/pretok.h"
+#include "core/pretok_o200k.h"
+#include "core/vocab.h"
+
+namespace lexaro {
+
+struct Special {
+    std::string text;
+    uint32_t id;
+};
+
+struct Truncation {
+    uint64_t byte_len = 0;      // kept prefix of the text, on a character boundary
+    uint64_t total_tokens = 0;  // tokens of the whole text
+    uint64_t kept_tokens = 0;   // leading tokens lying entirely within byte_len
+};
+
+inline constexpr std::string_view BUILTIN_NAMES[] = {"cl100k_base", "o200k_base", "o200k_harmony"};
+inline constexpr std::string_view ENDOFTEXT = "<|endoftext|>";
+
+struct Tokenizer {
+    Vocab vocab;
+    std::string name;
+    UClass uclass;
+    UClassO uclass_o;
+    std::vector<Special> specials;
+    uint64_t tokenizer_id = 0;
+    bool is_o200k = false;
+
+    // An empty datadir selects the built-in data set.
+    static Expected<Tokenizer> create(std::string_view encoding, std::string_view datadir = {});
+
+    uint32_t n_vocab() const;
+    std::optional<uint32_t> eot_token() const;
+    uint64_t footprint() const;  // exact heap footprint by element counts
+
+    std::vector<uint32_t> encode(std::string_view text) const;
+    std::vector<uint32_t> encode_with_special(std::string_view text) const;
+    std::string decode(std::span<const uint32_t> ids) const;
+    Truncation truncate(std::string_view text, uint64_t max_tokens) const;
+
+    std::vector<std::vector<uint32_t>> encode_batch(std::span<const std::string_view> texts, uint64_t threads,
+                                                    bool with_special) const;
+    std::vector<uint32_t> count_batch(std::span<const std::string_view> texts, uint64_t threads,
+                                      bool with_special) const;
+    std::vector<Truncation> truncate_batch(std::span<const std::string_view> texts, uint64_t max_tokens,
+                                           uint64_t threads) const;
+};
+
+Expected<std::vector<Special>> specials_from_bytes(std::span<const uint8_t> bytes, std::string_view source);
+std::string unknown_encoding(std::string_view name);
+uint64_t next_tokenizer_id();
+
+// The single entry of every ordinary encode: appends the ids of `text` to `out`.
+// `workers` is the number of threads encoding at once; it only sizes a new pre-token cache.
+void encode_into_workers(const Tokenizer& tok, std::string_view text, std::vector<uint32_t>& out, uint64_t workers);
+
+}  // namespace lexaro

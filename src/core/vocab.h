@@ -1,0 +1,140 @@
+// Vocab: the ordinary tokens of one encoding and every lookup table that encoding and decoding need.
+#pragma once
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "core/expected.h"
+
+namespace lexaro {
+
+inline constexpr uint32_t NONE = 0xFFFFFFFFu;
+inline constexpr uint32_t MAX_TOKENS = 262144;   // the file format's limit on N
+inline constexpr uint32_t MAX_NODES = 0xFFFFF;    // node ids are packed into 20 bits
+inline constexpr uint32_t NO_BEST = 0x3FFFF;     // "no token" in the 18-bit id field of edge2
+inline constexpr uint64_t K_MUL = 0x9E3779B97F4A7C15ull;
+
+struct Split {
+    uint32_t left;
+    uint32_t right;
+};
+
+// Open-addressed map from token bytes to id; keys are views into Vocab::token_bytes.
+struct TokenIds {
+    std::vector<uint32_t> slots;  // NONE = empty, else the id whose bytes are the key
+    uint64_t mask = 0;
+    uint32_t entries = 0;
+    uint64_t key_bytes = 0;  // sum of the key lengths of all entries
+};
+
+struct Vocab {
+    std::vector<uint8_t> token_bytes;
+    std::vector<uint32_t> token_offsets;
+    std::vector<uint8_t> token_len;
+    TokenIds token_ids;
+    std::vector<uint32_t> pair2_node;
+    std::vector<uint32_t> pair2_token;
+    std::vector<uint32_t> node_token;
+    std::vector<uint32_t> next_prefix;
+    std::vector<Split> split;
+    std::vector<uint64_t> pair_merge;
+    std::vector<std::atomic<uint16_t>> pair_memo16;
+    std::vector<std::atomic<uint32_t>> pair_memo32;
+    std::vector<uint64_t> edge2;
+    std::vector<uint64_t> edge1;
+    std::vector<uint32_t> cp3_node;
+    std::vector<uint32_t> cp3_token;
+    std::array<uint32_t, 256> byte_node{};
+    std::array<uint32_t, 256> byte_token{};  // node_token[byte_node[b]], NONE when absent
+    uint32_t n_tokens = 0;
+    uint32_t pair_merge_mask = 0;
+    uint32_t edge2_mask = 0;
+    uint32_t edge2_shift = 0;
+    uint32_t edge1_mask = 0;
+    bool wide_ids = false;
+
+    static Expected<Vocab> from_bytes(std::span<const uint8_t> bytes, std::string_view source);
+
+    uint32_t find_id(std::string_view bytes) const;
+    std::string_view token(uint32_t t) const {
+        return {reinterpret_cast<const char*>(token_bytes.data()) + token_offsets[t], token_len[t]};
+    }
+    uint64_t footprint() const;  // heap bytes by element counts, without class tables and specials
+};
+
+// ---- packing and hash formulas, shared by the build and the lookups ----
+
+inline uint64_t edge1_key(uint32_t node, uint32_t byte) { return uint64_t(node) << 8 | byte; }
+inline uint64_t edge1_home(uint64_t key) { return (key * K_MUL) >> 40; }
+inline uint64_t edge1_entry(uint64_t key, bool has_children, uint32_t id) {
+    return (key + 1) << 19 | uint64_t(has_children) << 18 | id;
+}
+inline bool edge1_matches(uint64_t entry, uint64_t key) { return (entry >> 19) == key + 1; }
+
+inline uint64_t edge2_key(uint32_t node, uint32_t b0, uint32_t b1) {
+    return uint64_t(node) << 16 | b0 << 8 | b1;
+}
+inline uint64_t edge2_hash(uint64_t key) {
+    constexpr uint64_t M36 = (uint64_t(1) << 36) - 1;
+    uint64_t x = key ^ (key >> 18);
+    x = (x * 0x97F4A7C15ull) & M36;
+    return x ^ (x >> 18);
+}
+inline uint64_t edge2_tag(uint64_t h) { return uint64_t(1) << 63 | (h & 0x1FFFFFF) << 38; }
+inline constexpr uint64_t EDGE2_TAG_MASK = ~((uint64_t(1) << 38) - 1);
+inline uint64_t edge2_entry(uint64_t h, uint32_t child, uint32_t best) {
+    return edge2_tag(h) | uint64_t(child) << 18 | (best & NO_BEST);
+}
+inline uint32_t edge2_child(uint64_t entry) { return uint32_t(entry >> 18) & 0xFFFFF; }
+inline uint32_t edge2_best(uint64_t entry) { return uint32_t(entry) & NO_BEST; }
+
+inline uint64_t pair_key(uint32_t a, uint32_t b) { return uint64_t(a) << 18 | b; }
+inline uint64_t pair_home(uint64_t key) { return (key * K_MUL) >> 40; }
+inline uint64_t pair_entry(uint64_t key, uint32_t merged) { return (key + 1) << 19 | merged; }
+inline constexpr uint64_t PAIR_ID_MASK = (uint64_t(1) << 19) - 1;
+
+inline uint32_t cp3_index(uint32_t c0, uint32_t c1, uint32_t c2) {
+    return (c0 & 0x0F) << 12 | (c1 & 0x3F) << 6 | (c2 & 0x3F);
+}
+
+// ---- lookups ----
+
+// Child of `node` for the two bytes b0 b1: the matching edge2 entry, or 0 on a miss.
+inline uint64_t edge2_find(const Vocab& v, uint32_t node, uint32_t b0, uint32_t b1) {
+    const uint64_t h = edge2_hash(edge2_key(node, b0, b1));
+    const uint64_t tag = edge2_tag(h);
+    const uint64_t* table = v.edge2.data();
+    for (uint64_t i = h >> v.edge2_shift;; i = (i + 1) & v.edge2_mask) {
+        const uint64_t e = table[i];
+        if ((e & EDGE2_TAG_MASK) == tag) return e;
+        if (e == 0) return 0;
+    }
+}
+
+// The edge1 entry for (node, byte), or 0 on a miss.
+inline uint64_t edge1_find(const Vocab& v, uint32_t node, uint32_t byte) {
+    const uint64_t key = edge1_key(node, byte);
+    const uint64_t* table = v.edge1.data();
+    for (uint64_t i = edge1_home(key) & v.edge1_mask;; i = (i + 1) & v.edge1_mask) {
+        const uint64_t e = table[i];
+        if (edge1_matches(e, key)) return e;
+        if (e == 0) return 0;
+    }
+}
+
+// The token made by merging a and b, or NONE.
+inline uint32_t pair_merge_find(const Vocab& v, uint32_t a, uint32_t b) {
+    const uint64_t key = pair_key(a, b);
+    const uint64_t want = (key + 1) << 19;
+    const uint64_t* table = v.pair_merge.data();
+    for (uint64_t i = pair_home(key) & v.pair_merge_mask;; i = (i + 1) & v.pair_merge_mask) {
+        const uint64_t e = table[i];
+        if ((e & ~PAIR_ID_MASK) == want) return uint32_t(e & PAIR_ID_MASK);
+        if (e == 0) return NONE;
+    }
+}
+
+}  // namespace lexaro
