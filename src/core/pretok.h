@@ -27,6 +27,9 @@ struct Ranges {
 // Parses one range list at `pos` and advances it.
 Expected<Ranges> read_ranges(std::span<const uint8_t> bytes, size_t& pos, std::string_view source);
 
+// Sets bit k of bmp[c] for every c <= 0xFFFF in the ranges.
+void mark_bmp(std::vector<uint8_t>& bmp, const Ranges& r, uint32_t k);
+
 // Binary search over sorted, disjoint ranges (used above U+FFFF).
 bool ranges_contain(const uint32_t* lo, const uint32_t* hi, size_t count, uint32_t c);
 

@@ -40,7 +40,7 @@ struct Tokenizer {
     // An empty datadir selects the built-in data set.
     static Expected<Tokenizer> create(std::string_view encoding, std::string_view datadir = {});
 
-    uint32_t n_vocab() const;
+    uint64_t n_vocab() const;  // may be 2^32 when a special token has id 0xFFFFFFFF
     std::optional<uint32_t> eot_token() const;
     uint64_t footprint() const;  // exact heap footprint by element counts
 

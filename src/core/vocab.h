@@ -41,8 +41,8 @@ struct Vocab {
     std::vector<uint32_t> next_prefix;
     std::vector<Split> split;
     std::vector<uint64_t> pair_merge;
-    std::vector<std::atomic<uint16_t>> pair_memo16;
-    std::vector<std::atomic<uint32_t>> pair_memo32;
+    mutable std::vector<std::atomic<uint16_t>> pair_memo16;  // written by encoders through relaxed atomics
+    mutable std::vector<std::atomic<uint32_t>> pair_memo32;
     std::vector<uint64_t> edge2;
     std::vector<uint64_t> edge1;
     std::vector<uint32_t> cp3_node;
@@ -55,6 +55,7 @@ struct Vocab {
     uint32_t edge2_shift = 0;
     uint32_t edge1_mask = 0;
     bool wide_ids = false;
+    bool all_bytes = false;  // every single byte is a token (true for the built-in vocabularies)
 
     static Expected<Vocab> from_bytes(std::span<const uint8_t> bytes, std::string_view source);
 

@@ -1,0 +1,218 @@
+#include "core/mb.h"
+
+#include "core/scratch.h"
+
+namespace lexaro {
+
+bool is_valid_pair(const Vocab& v, uint32_t a, uint32_t b) {
+    // Undo the merges that built a and b, checking whether a merge across the boundary would have come first.
+    uint32_t limit = 0xFFFFFFFFu;
+    for (;;) {
+        const uint32_t m = pair_merge_find(v, a, b);
+        if (m != NONE && m < limit) return false;
+        if (a > b) {
+            limit = a;
+            const uint32_t ar = v.split[a].right;
+            if (ar != a) {
+                a = ar;
+                continue;
+            }
+            limit = b + 1;
+            const uint32_t bl = v.split[b].left;
+            if (bl == b) return true;
+            b = bl;
+        } else {
+            limit = b + 1;
+            const uint32_t bl = v.split[b].left;
+            if (bl != b) {
+                b = bl;
+                continue;
+            }
+            limit = a;
+            const uint32_t ar = v.split[a].right;
+            if (ar == a) return true;
+            a = ar;
+        }
+    }
+}
+
+static inline uint32_t edge1_id(uint64_t e) { return uint32_t(e) & NO_BEST; }
+static inline bool edge1_continues(uint64_t e) { return (e >> 18) & 1; }
+
+uint32_t nm_mb(const Vocab& v, const uint8_t* p, size_t len) {
+    if (len == 0) return NONE;
+    if (len == 1) return v.byte_token[p[0]];
+    uint32_t cand, node;
+    bool fresh3 = false;
+    if (len >= 3 && (p[0] & 0xF0) == 0xE0 && (p[1] & 0xC0) == 0x80 && (p[2] & 0xC0) == 0x80) {
+        const uint32_t cp = cp3_index(p[0], p[1], p[2]);
+        cand = v.cp3_token[cp];
+        node = v.cp3_node[cp];
+        fresh3 = true;
+    } else {
+        cand = v.pair2_token[uint32_t(p[0]) << 8 | p[1]];
+        node = v.pair2_node[uint32_t(p[0]) << 8 | p[1]];
+    }
+    if (node == 0) return cand;
+    size_t i = 2;
+    while (len - i >= 2) {
+        uint64_t e2;
+        if (fresh3) {
+            e2 = edge2_find(v, node, p[i], p[i + 1]);
+            if (e2 == 0) return cand;
+        } else if (p[i] >= 0x80) {
+            const uint64_t e1 = edge1_find(v, node, p[i]);
+            if (e1 != 0) {
+                cand = edge1_id(e1);
+                if (!edge1_continues(e1)) return cand;
+            }
+            e2 = edge2_find(v, node, p[i], p[i + 1]);
+            if (e2 == 0) return cand;
+        } else {
+            e2 = edge2_find(v, node, p[i], p[i + 1]);
+            if (e2 == 0) {
+                const uint64_t e1 = edge1_find(v, node, p[i]);
+                return e1 != 0 ? edge1_id(e1) : cand;
+            }
+        }
+        if (edge2_best(e2) != NO_BEST) cand = edge2_best(e2);
+        fresh3 = false;
+        i += 2;
+        node = edge2_child(e2);
+        if (node == 0) return cand;
+    }
+    if (len - i == 1 && !fresh3) {
+        const uint64_t e1 = edge1_find(v, node, p[i]);
+        return e1 != 0 ? edge1_id(e1) : cand;
+    }
+    return cand;
+}
+
+uint32_t first_token(const Vocab& v, const uint8_t* p, size_t len) {
+    if (len == 0) return NONE;
+    if (len == 1) return v.byte_token[p[0]];
+    uint32_t cand = v.pair2_token[uint32_t(p[0]) << 8 | p[1]];
+    uint32_t node = v.pair2_node[uint32_t(p[0]) << 8 | p[1]];
+    size_t i = 2;
+    while (node != 0) {
+        if (len - i >= 2) {
+            const uint64_t e2 = edge2_find(v, node, p[i], p[i + 1]);
+            if (e2 == 0) {
+                const uint64_t e1 = edge1_find(v, node, p[i]);
+                return e1 != 0 ? edge1_id(e1) : cand;
+            }
+            if (edge2_best(e2) != NO_BEST) cand = edge2_best(e2);
+            node = edge2_child(e2);
+            i += 2;
+        } else if (len - i == 1) {
+            const uint64_t e1 = edge1_find(v, node, p[i]);
+            return e1 != 0 ? edge1_id(e1) : cand;
+        } else {
+            return cand;
+        }
+    }
+    return cand;
+}
+
+namespace {
+
+using Walk = uint32_t (*)(const Vocab&, const uint8_t*, size_t);
+
+// A piece of a vocabulary that lacks some single bytes: bytes without a token are dropped and the
+// stretches between them encoded on their own (built-in vocabularies never come here).
+void encode_partial(const Vocab& v, const uint8_t* p, size_t len, std::vector<uint32_t>& out);
+
+// Backtracking search over prefix tokens; every position proven dead is never tried again.
+[[gnu::noinline]] void encode_fallback(const Vocab& v, const uint8_t* p, size_t len, uint32_t first, Walk walk,
+                                       std::vector<uint32_t>& out) {
+    Scratch& s = scratch();
+    s.stack.clear();
+    s.reachable.assign((len + 64) / 64, ~uint64_t(0));
+    const auto bit = [&](size_t q) { return (s.reachable[q >> 6] >> (q & 63)) & 1; };
+    uint32_t cand = first;
+    size_t pos = 0;
+    bool complete = false;
+    for (;;) {
+        uint32_t taken = NONE;
+        for (uint32_t tok = cand; tok != NONE; tok = v.next_prefix[tok]) {
+            if (!bit(pos + v.token_len[tok])) continue;
+            if (!s.stack.empty() && !valid_pair(v, s.stack.back(), tok)) continue;
+            taken = tok;
+            break;
+        }
+        if (taken != NONE) {
+            s.stack.push_back(taken);
+            pos += v.token_len[taken];
+            if (pos >= len) {
+                complete = true;
+                break;
+            }
+            cand = walk(v, p + pos, len - pos);
+            if (cand == NONE) break;
+            continue;
+        }
+        s.reachable[pos >> 6] &= ~(uint64_t(1) << (pos & 63));
+        if (s.stack.empty()) break;
+        const uint32_t last = s.stack.back();
+        s.stack.pop_back();
+        pos -= v.token_len[last];
+        cand = last;
+    }
+    if (!complete) {
+        // No segmentation passed the pair test (only possible with an inconsistent vocabulary):
+        // fall back to single bytes rather than lose the piece.
+        for (size_t i = 0; i < len; ++i)
+            if (v.byte_token[p[i]] != NONE) out.push_back(v.byte_token[p[i]]);
+        return;
+    }
+    out.insert(out.end(), s.stack.begin(), s.stack.end());
+}
+
+template <Walk walk>
+inline void encode_greedy(const Vocab& v, const uint8_t* p, size_t len, uint32_t first, std::vector<uint32_t>& out) {
+    const size_t start = out.size();
+    uint32_t t = first;
+    out.push_back(t);
+    size_t pos = v.token_len[t];
+    while (pos < len) {
+        const uint32_t u = walk(v, p + pos, len - pos);
+        if (!valid_pair(v, t, u)) {
+            out.resize(start);
+            encode_fallback(v, p, len, first, walk, out);
+            return;
+        }
+        out.push_back(u);
+        pos += v.token_len[u];
+        t = u;
+    }
+}
+
+void encode_partial(const Vocab& v, const uint8_t* p, size_t len, std::vector<uint32_t>& out) {
+    size_t i = 0;
+    while (i < len) {
+        if (v.byte_token[p[i]] == NONE) {
+            ++i;
+            continue;
+        }
+        size_t j = i;
+        while (j < len && v.byte_token[p[j]] != NONE) ++j;
+        encode_greedy<first_token>(v, p + i, j - i, first_token(v, p + i, j - i), out);
+        i = j;
+    }
+}
+
+}  // namespace
+
+void encode_mb(const Vocab& v, const uint8_t* p, size_t len, std::vector<uint32_t>& out) {
+    if (len == 0) return;
+    if (!v.all_bytes) return encode_partial(v, p, len, out);
+    encode_greedy<nm_mb>(v, p, len, nm_mb(v, p, len), out);
+}
+
+void encode_with_first(const Vocab& v, const uint8_t* p, size_t len, uint32_t first, std::vector<uint32_t>& out) {
+    if (len == 0) return;
+    if (!v.all_bytes) return encode_partial(v, p, len, out);
+    encode_greedy<first_token>(v, p, len, first, out);
+}
+
+}  // namespace lexaro

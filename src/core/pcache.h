@@ -1,0 +1,122 @@
+// The per-thread pre-token cache: short pieces (at most 15 bytes) to their ids (at most four),
+// and encode_piece, the per-piece dispatch of both pre-tokenizers.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "core/mb.h"
+#include "core/vocab.h"
+
+namespace lexaro {
+
+struct alignas(32) CacheSlot {
+    uint64_t key_lo;  // piece bytes 0-7
+    uint64_t key_hi;  // piece bytes 8-14, length in bits 56-63
+    uint64_t meta;    // n | id1 << 8 | id2 << 32
+    uint64_t ids_hi;  // id3 | id4 << 32
+};
+
+struct PretokenCache {
+    CacheSlot* slots = nullptr;  // zero-filled, 32-byte aligned; null when disabled
+    uint64_t slot_count = 0;     // power of two, or 0 when disabled
+    uint64_t tokenizer_id = 0;
+    uint64_t shift = 64;         // 64 - log2(slot_count); 64 means disabled
+
+    PretokenCache() = default;
+    PretokenCache(uint64_t tokenizer_id, uint64_t slot_count);  // allocates a zeroed table
+    PretokenCache(PretokenCache&& o) noexcept;
+    PretokenCache& operator=(PretokenCache&& o) noexcept;
+    PretokenCache(const PretokenCache&) = delete;
+    PretokenCache& operator=(const PretokenCache&) = delete;
+    ~PretokenCache();
+
+    bool disabled() const { return shift == 64; }
+    uint64_t table_bytes() const { return slot_count * sizeof(CacheSlot); }
+};
+
+inline constexpr size_t CACHE_MAX_PIECE = 15;
+inline constexpr uint64_t CACHE_HASH_LO = 0x9E3779B97F4A7C15ull;
+inline constexpr uint64_t CACHE_HASH_HI = 0xC2B2AE3D27D4EB4Full;
+
+// PACK_MASK[k]: the first k bytes 0xFF, the rest 0x00.
+extern const uint8_t PACK_MASK[17][16];
+
+struct CacheKey {
+    uint64_t lo;
+    uint64_t hi;
+};
+
+// Key of a piece of 1..15 bytes: its bytes, zero beyond the end, and the length in the top byte.
+inline CacheKey cache_key(const uint8_t* p, size_t len) {
+    uint8_t buf[16];
+    const uint8_t* src = p;
+    if ((reinterpret_cast<uintptr_t>(p) & 4095) > 4080) {  // a 16-byte read would cross the page end
+        std::memset(buf, 0, 16);
+        std::memcpy(buf, p, len);
+        src = buf;
+    }
+    uint64_t lo, hi, mlo, mhi;
+    std::memcpy(&lo, src, 8);
+    std::memcpy(&hi, src + 8, 8);
+    std::memcpy(&mlo, PACK_MASK[len], 8);
+    std::memcpy(&mhi, PACK_MASK[len] + 8, 8);
+    return {lo & mlo, (hi & mhi & 0x00FFFFFFFFFFFFFFull) | uint64_t(len) << 56};
+}
+
+inline uint64_t cache_hash(CacheKey k) { return k.lo * CACHE_HASH_LO ^ k.hi * CACHE_HASH_HI; }
+
+inline void append_slot_ids(const CacheSlot& s, std::vector<uint32_t>& out) {
+    const uint32_t n = uint32_t(s.meta & 0xFF);
+    const uint32_t ids[4] = {uint32_t(s.meta >> 8) & 0xFFFFFF, uint32_t(s.meta >> 32), uint32_t(s.ids_hi),
+                             uint32_t(s.ids_hi >> 32)};
+    const size_t at = out.size();
+    out.resize(at + n);
+    std::memcpy(out.data() + at, ids, size_t(n) * 4);
+}
+
+// Second-level lookup after a first-level miss; on a miss, encodes the piece and inserts it.
+void probe_cold(PretokenCache& cache, const Vocab& v, const uint8_t* p, size_t len, std::vector<uint32_t>& out,
+                uint64_t h, CacheKey key);
+
+// Appends the ids of one non-empty piece.
+inline void encode_piece(const Vocab& v, PretokenCache& cache, const uint8_t* p, size_t len,
+                         std::vector<uint32_t>& out) {
+    if (len > 2 && (p[0] & 0xF0) == 0xE0 && (p[1] & 0xC0) == 0x80 && (p[2] & 0xC0) == 0x80) {
+        encode_mb(v, p, len, out);  // starts with a three-byte character: never cached
+        return;
+    }
+    if (len > CACHE_MAX_PIECE || cache.disabled()) {
+        encode_with_first(v, p, len, first_token(v, p, len), out);
+        return;
+    }
+    const CacheKey key = cache_key(p, len);
+    const uint64_t h = cache_hash(key);
+    const uint64_t f = (h >> cache.shift) & ~uint64_t(1);
+    const CacheSlot* s = cache.slots + f;
+    if (s[0].key_lo == key.lo && s[0].key_hi == key.hi) return append_slot_ids(s[0], out);
+    if (s[1].key_lo == key.lo && s[1].key_hi == key.hi) return append_slot_ids(s[1], out);
+    probe_cold(cache, v, p, len, out, h, key);
+}
+
+// ---- the thread's caches ----
+
+inline constexpr uint64_t CACHE_BUDGET = uint64_t(32) << 20;  // all slot tables together
+
+// The calling thread's cache for one tokenizer, held for one encode call.
+struct CacheLease {
+    PretokenCache* cache;
+    PretokenCache temporary;  // the disabled cache of a re-entrant call
+    bool holds_holder;
+    ~CacheLease();
+};
+
+// Finds or creates the calling thread's cache for this tokenizer (holder, then pool, then a new
+// table within the budget, sized by the number of concurrent workers).
+void acquire_cache(CacheLease& lease, uint64_t tokenizer_id, uint64_t workers);
+
+// Bytes of all slot tables in existence (held or pooled).
+uint64_t live_cache_bytes();
+
+}  // namespace lexaro

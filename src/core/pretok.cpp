@@ -1,0 +1,97 @@
+#include "core/pretok.h"
+
+#include <cstring>
+
+#include "core/fileio.h"
+
+namespace lexaro {
+
+namespace {
+
+uint32_t le32(const uint8_t* p) {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;  // little-endian host
+}
+
+Error bad_uniclass(std::string_view source) { return Error{"lexaro: bad uniclass file: " + std::string(source)}; }
+
+}  // namespace
+
+Expected<Ranges> read_ranges(std::span<const uint8_t> bytes, size_t& pos, std::string_view source) {
+    const size_t size = bytes.size();
+    if (size < 4 || pos > size - 4) return bad_uniclass(source);
+    const uint32_t r = le32(bytes.data() + pos);
+    if (r > MAX_RANGES) return bad_uniclass(source);
+    if (uint64_t(size - pos - 4) < uint64_t(r) * 8) return bad_uniclass(source);
+    Ranges out;
+    out.lo.reserve(r);
+    out.hi.reserve(r);
+    const uint8_t* p = bytes.data() + pos + 4;
+    for (uint32_t i = 0; i < r; ++i, p += 8) {
+        const uint32_t lo = le32(p), hi = le32(p + 4);
+        if (lo > hi || hi >= 0x110000) return bad_uniclass(source);
+        out.lo.push_back(lo);
+        out.hi.push_back(hi);
+    }
+    pos += 4 + size_t(r) * 8;
+    return out;
+}
+
+bool ranges_contain(const uint32_t* lo, const uint32_t* hi, size_t count, uint32_t c) {
+    size_t low = 0, high = count;  // half-open [low, high)
+    while (low < high) {
+        const size_t mid = low + (high - low) / 2;
+        if (c < lo[mid])
+            high = mid;
+        else if (c <= hi[mid])
+            return true;
+        else
+            low = mid + 1;
+    }
+    return false;
+}
+
+void mark_bmp(std::vector<uint8_t>& bmp, const Ranges& r, uint32_t k) {
+    for (size_t i = 0; i < r.lo.size(); ++i) {
+        if (r.lo[i] > 0xFFFF) continue;
+        const uint32_t end = r.hi[i] < 0xFFFF ? r.hi[i] : 0xFFFF;
+        for (uint32_t c = r.lo[i]; c <= end; ++c) bmp[c] |= uint8_t(1u << k);
+    }
+}
+
+Expected<UClass> UClass::from_bytes(std::span<const uint8_t> bytes, std::string_view source) {
+    UClass u;
+    u.bmp.assign(BMP_SIZE, 0);
+    size_t pos = 0;
+    std::vector<uint32_t>* lists[3][2] = {{&u.lo0, &u.hi0}, {&u.lo1, &u.hi1}, {&u.lo2, &u.hi2}};
+    for (uint32_t k = 0; k < 3; ++k) {
+        auto r = read_ranges(bytes, pos, source);
+        if (!r) return r.take_error();
+        mark_bmp(u.bmp, *r, k);
+        *lists[k][0] = std::move(r->lo);
+        *lists[k][1] = std::move(r->hi);
+    }
+    return u;
+}
+
+Expected<UClass> UClass::load(const std::string& path) {
+    FileRead f = read_whole_file(path);
+    if (!f.ok()) return Error{"lexaro: cannot open uniclass file " + display_path(path) + ": " + f.error};
+    return from_bytes(f.bytes, display_path(path));
+}
+
+bool UClass::contains_supplementary(uint32_t k, uint32_t c) const {
+    switch (k) {
+        case CLASS_LETTER: return ranges_contain(lo0.data(), hi0.data(), lo0.size(), c);
+        case CLASS_NUMBER: return ranges_contain(lo1.data(), hi1.data(), lo1.size(), c);
+        case CLASS_SPACE: return ranges_contain(lo2.data(), hi2.data(), lo2.size(), c);
+        default: return false;
+    }
+}
+
+uint64_t UClass::footprint() const {
+    return 4 * uint64_t(lo0.size() + hi0.size() + lo1.size() + hi1.size() + lo2.size() + hi2.size()) + bmp.size();
+}
+
+}  // namespace lexaro

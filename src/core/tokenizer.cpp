@@ -1,0 +1,166 @@
+#include "core/tokenizer.h"
+
+#include <atomic>
+#include <cstring>
+
+#include "core/builtin_data.h"
+#include "core/fileio.h"
+#include "core/utf8.h"
+
+namespace lexaro {
+
+namespace {
+
+std::atomic<uint64_t> NEXT{1};
+
+enum class Family { cl100k, o200k };
+
+struct EncodingFiles {
+    std::string_view name;
+    const char* vocab_file;
+    const char* special_file;
+    const char* uniclass_file;
+    std::span<const uint8_t> (*vocab)();
+    std::span<const uint8_t> (*special)();
+    Family family;
+};
+
+const EncodingFiles ENCODINGS[] = {
+    {"cl100k_base", "cl100k.vocab", "cl100k.special", "uniclass.bin", builtin::cl100k_vocab, builtin::cl100k_special,
+     Family::cl100k},
+    {"o200k_base", "o200k.vocab", "o200k.special", "uniclass_o200k.bin", builtin::o200k_vocab, builtin::o200k_special,
+     Family::o200k},
+    {"o200k_harmony", "o200k.vocab", "o200k_harmony.special", "uniclass_o200k.bin", builtin::o200k_vocab,
+     builtin::o200k_harmony_special, Family::o200k},
+};
+
+const EncodingFiles* find_encoding(std::string_view name) {
+    for (const EncodingFiles& e : ENCODINGS)
+        if (e.name == name) return &e;
+    return nullptr;
+}
+
+std::string join_path(std::string_view dir, const char* file) {
+    std::string path(dir);
+    if (path.back() != '/') path += '/';
+    return path + file;
+}
+
+uint32_t le32(const uint8_t* p) {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+
+}  // namespace
+
+uint64_t next_tokenizer_id() { return NEXT.fetch_add(1, std::memory_order_seq_cst); }
+
+std::string unknown_encoding(std::string_view name) {
+    std::string msg = "lexaro: unknown encoding: " + std::string(name) + " (built-in: ";
+    for (size_t i = 0; i < std::size(BUILTIN_NAMES); ++i) {
+        if (i) msg += ", ";
+        msg += BUILTIN_NAMES[i];
+    }
+    return msg + ")";
+}
+
+Expected<std::vector<Special>> specials_from_bytes(std::span<const uint8_t> bytes, std::string_view source) {
+    const Error bad{"lexaro: bad special-tokens file: " + std::string(source)};
+    const size_t size = bytes.size();
+    if (size < 4) return bad;
+    const uint32_t m = le32(bytes.data());
+    if (m > 4096) return bad;
+    std::vector<Special> out;
+    out.reserve(m);
+    size_t p = 4;
+    for (uint32_t i = 0; i < m; ++i) {
+        if (size - p < 6) return bad;
+        const uint32_t id = le32(bytes.data() + p);
+        const uint32_t len = uint32_t(bytes[p + 4]) | uint32_t(bytes[p + 5]) << 8;
+        if (len == 0 || len > 64 || size - p - 6 < len) return bad;
+        std::string text(reinterpret_cast<const char*>(bytes.data() + p + 6), len);
+        if (utf8_check(text).valid_up_to != text.size()) return bad;
+        out.push_back({std::move(text), id});
+        p += 6 + len;
+    }
+    return out;
+}
+
+Expected<Tokenizer> Tokenizer::create(std::string_view encoding, std::string_view datadir) {
+    const EncodingFiles* enc = find_encoding(encoding);
+    if (!enc) return Error{unknown_encoding(encoding)};
+    Tokenizer tok;
+    tok.is_o200k = enc->family == Family::o200k;
+    if (datadir.empty()) {
+        if (tok.is_o200k) {
+            auto u = UClassO::from_bytes(builtin::uniclass_o200k(), "uniclass_o200k.bin");
+            if (!u) return u.take_error();
+            tok.uclass_o = std::move(*u);
+        } else {
+            auto u = UClass::from_bytes(builtin::uniclass(), "uniclass.bin");
+            if (!u) return u.take_error();
+            tok.uclass = std::move(*u);
+        }
+        auto v = Vocab::from_bytes(enc->vocab(), encoding);
+        if (!v) return v.take_error();
+        tok.vocab = std::move(*v);
+        tok.tokenizer_id = next_tokenizer_id();
+        tok.name = std::string(encoding);
+        auto s = specials_from_bytes(enc->special(), encoding);
+        if (!s) return s.take_error();
+        tok.specials = std::move(*s);
+        return tok;
+    }
+
+    const std::string vocab_path = join_path(datadir, enc->vocab_file);
+    {
+        FileRead f = read_whole_file(vocab_path);
+        if (!f.opened) return Error{"lexaro: cannot open vocab file " + display_path(vocab_path) + ": " + f.error};
+        if (!f.ok()) return Error{"lexaro: cannot read " + display_path(vocab_path) + ": " + f.error};
+        auto v = Vocab::from_bytes(f.bytes, display_path(vocab_path));
+        if (!v) return v.take_error();
+        tok.vocab = std::move(*v);
+    }
+    const std::string uniclass_path = join_path(datadir, enc->uniclass_file);
+    if (tok.is_o200k) {
+        auto u = UClassO::load(uniclass_path);
+        if (!u) return u.take_error();
+        tok.uclass_o = std::move(*u);
+    } else {
+        auto u = UClass::load(uniclass_path);
+        if (!u) return u.take_error();
+        tok.uclass = std::move(*u);
+    }
+    tok.tokenizer_id = next_tokenizer_id();
+    tok.name = std::string(encoding);
+    const std::string special_path = join_path(datadir, enc->special_file);
+    FileRead f = read_whole_file(special_path);
+    if (f.ok()) {  // an absent or unreadable special-tokens file means no special tokens
+        auto s = specials_from_bytes(f.bytes, display_path(special_path));
+        if (!s) return s.take_error();
+        tok.specials = std::move(*s);
+    }
+    return tok;
+}
+
+uint64_t Tokenizer::n_vocab() const {
+    uint64_t n = vocab.n_tokens;
+    for (const Special& s : specials)
+        if (uint64_t(s.id) + 1 > n) n = uint64_t(s.id) + 1;
+    return n;
+}
+
+std::optional<uint32_t> Tokenizer::eot_token() const {
+    for (const Special& s : specials)
+        if (s.text == ENDOFTEXT) return s.id;
+    return std::nullopt;
+}
+
+uint64_t Tokenizer::footprint() const {
+    uint64_t n = vocab.footprint() + uclass.footprint() + uclass_o.footprint();
+    for (const Special& s : specials) n += s.text.size() + 32;
+    return n;
+}
+
+}  // namespace lexaro

@@ -1,0 +1,388 @@
+#include "core/vocab.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <string>
+
+#include "core/mb.h"
+
+namespace lexaro {
+
+namespace {
+
+uint32_t le32(const uint8_t* p) {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+
+uint64_t load64(const uint8_t* p) {
+    uint64_t v;
+    std::memcpy(&v, p, 8);
+    return v;
+}
+
+uint64_t bytes_hash(const uint8_t* p, size_t n) {
+    uint64_t h = (n + 1) * K_MUL;
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) h = (h ^ load64(p + i)) * 0xC2B2AE3D27D4EB4Full, h ^= h >> 31;
+    uint64_t tail = 0;
+    for (size_t k = 0; i + k < n; ++k) tail |= uint64_t(p[i + k]) << (8 * k);
+    h = (h ^ tail) * K_MUL;
+    return h ^ (h >> 32);
+}
+
+Error bad_vocab(const char* reason, std::string_view source) {
+    return Error{"lexaro: bad vocab file (" + std::string(reason) + "): " + std::string(source)};
+}
+
+uint64_t pow2_at_least(uint64_t n) { return std::bit_ceil(n < 1 ? uint64_t(1) : n); }
+
+// Smallest power of two >= floor whose load for `count` entries stays at or below 0.45.
+uint64_t table_size_for_load(uint64_t count, uint64_t floor) {
+    uint64_t size = floor;
+    while (count * 100 > size * 45) size *= 2;
+    return size;
+}
+
+// Build-only map of one-byte trie steps (parent, byte) -> child, open-addressed and growable.
+struct StepMap {
+    std::vector<uint64_t> keys;  // key + 1; 0 = empty
+    std::vector<uint32_t> vals;
+    uint64_t mask = 0;
+    size_t count = 0;
+
+    explicit StepMap(size_t expected) {
+        const uint64_t size = pow2_at_least(expected * 2 < 1024 ? 1024 : expected * 2);
+        keys.assign(size, 0);
+        vals.assign(size, 0);
+        mask = size - 1;
+    }
+    static uint64_t home(uint64_t key) { return (key * K_MUL) >> 20; }
+    uint32_t get(uint32_t node, uint32_t byte) const {
+        const uint64_t k = edge1_key(node, byte) + 1;
+        for (uint64_t i = home(k) & mask;; i = (i + 1) & mask) {
+            if (keys[i] == k) return vals[i];
+            if (keys[i] == 0) return 0;
+        }
+    }
+    void put_new(uint32_t node, uint32_t byte, uint32_t child) {
+        if ((count + 1) * 2 > keys.size()) grow();
+        insert(edge1_key(node, byte) + 1, child);
+        ++count;
+    }
+    void insert(uint64_t k, uint32_t v) {
+        uint64_t i = home(k) & mask;
+        while (keys[i] != 0) i = (i + 1) & mask;
+        keys[i] = k;
+        vals[i] = v;
+    }
+    void grow() {
+        std::vector<uint64_t> old_keys = std::move(keys);
+        std::vector<uint32_t> old_vals = std::move(vals);
+        keys.assign(old_keys.size() * 2, 0);
+        vals.assign(old_keys.size() * 2, 0);
+        mask = keys.size() - 1;
+        for (size_t i = 0; i < old_keys.size(); ++i)
+            if (old_keys[i]) insert(old_keys[i], old_vals[i]);
+    }
+};
+
+// Longest run of occupied slots, counted cyclically; a full table is one run of its size.
+uint64_t longest_run(const std::vector<uint64_t>& table) {
+    const uint64_t size = table.size();
+    uint64_t start = size;
+    for (uint64_t i = 0; i < size; ++i)
+        if (table[i] == 0) {
+            start = i;
+            break;
+        }
+    if (start == size) return size;
+    uint64_t best = 0, run = 0;
+    for (uint64_t k = 1; k <= size; ++k) {
+        if (table[(start + k) % size] != 0) {
+            best = std::max(best, ++run);
+        } else {
+            run = 0;
+        }
+    }
+    return best;
+}
+
+struct TwoByteStep {
+    uint64_t key;
+    uint32_t child;
+    uint32_t best;
+};
+
+// Largest edge2 table the build will make before refusing a vocabulary whose steps cluster badly.
+constexpr uint64_t EDGE2_MAX_SLOTS = uint64_t(1) << 24;
+
+}  // namespace
+
+uint32_t Vocab::find_id(std::string_view bytes) const {
+    if (bytes.empty() || token_ids.slots.empty()) return NONE;
+    const auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
+    for (uint64_t i = bytes_hash(p, bytes.size()) & token_ids.mask;; i = (i + 1) & token_ids.mask) {
+        const uint32_t id = token_ids.slots[i];
+        if (id == NONE) return NONE;
+        if (token_len[id] == bytes.size() && std::memcmp(token_bytes.data() + token_offsets[id], p, bytes.size()) == 0)
+            return id;
+    }
+}
+
+uint64_t Vocab::footprint() const {
+    uint64_t n = token_ids.key_bytes + 24 * uint64_t(token_ids.entries);
+    n += token_bytes.size() + token_len.size();
+    n += 2 * uint64_t(pair_memo16.size());
+    n += 4 * uint64_t(token_offsets.size() + pair2_node.size() + pair2_token.size() + node_token.size() +
+                      next_prefix.size() + pair_memo32.size() + cp3_node.size() + cp3_token.size());
+    n += 8 * uint64_t(split.size() + pair_merge.size() + edge2.size() + edge1.size());
+    return n;
+}
+
+Expected<Vocab> Vocab::from_bytes(std::span<const uint8_t> bytes, std::string_view source) {
+    // ---- validation: the token bytes of every rank ----
+    const size_t size = bytes.size();
+    const uint8_t* data = bytes.data();
+    if (size < 4) return bad_vocab("truncated header", source);
+    const uint32_t n = le32(data);
+    if (n == 0 || n > MAX_TOKENS) return bad_vocab("token count out of range (max 262144 ids)", source);
+    // Id 0x3FFFF doubles as the no-token mark of the packed 18-bit id fields, so a vocabulary that
+    // uses it could be encoded wrongly; such a file is refused rather than served.
+    if (n == MAX_TOKENS) return bad_vocab("token count 262144 not supported (max 262143 ids)", source);
+    std::vector<uint32_t> rec_pos(n, 0);  // position of the token bytes of each rank, 0 = not seen
+    size_t p = 4;
+    for (uint32_t r = 0; r < n; ++r) {
+        if (size - p < 2) return bad_vocab("truncated record", source);
+        const uint32_t len = uint32_t(data[p]) | uint32_t(data[p + 1]) << 8;
+        if (len == 0 || len >= 256) return bad_vocab("token length out of range", source);
+        if (size - p < 2 + size_t(len) + 4) return bad_vocab("truncated token bytes", source);
+        const uint32_t rank = le32(data + p + 2 + len);
+        if (rank >= n) return bad_vocab("rank out of range", source);
+        if (rec_pos[rank] != 0) return bad_vocab("duplicate rank", source);
+        rec_pos[rank] = uint32_t(p + 2);
+        p += 2 + size_t(len) + 4;
+    }
+    if (p != size) return bad_vocab("trailing bytes", source);
+
+    Vocab v;
+    v.n_tokens = n;
+
+    // ---- step 1-2: token bytes, offsets, lengths, id map ----
+    v.token_offsets.reserve(size_t(n) + 1);
+    v.token_offsets.push_back(0);
+    v.token_len.resize(n);
+    v.token_bytes.reserve(size - 4 - size_t(n) * 6);
+    for (uint32_t t = 0; t < n; ++t) {
+        const uint8_t* src = data + rec_pos[t];
+        const uint32_t len = uint32_t(src[-2]) | uint32_t(src[-1]) << 8;
+        v.token_bytes.insert(v.token_bytes.end(), src, src + len);
+        v.token_offsets.push_back(uint32_t(v.token_bytes.size()));
+        v.token_len[t] = uint8_t(len);
+    }
+    rec_pos = {};
+    {
+        TokenIds& ids = v.token_ids;
+        const uint64_t slots = pow2_at_least(uint64_t(n) * 2);
+        ids.slots.assign(slots, NONE);
+        ids.mask = slots - 1;
+        for (uint32_t t = 0; t < n; ++t) {
+            const uint8_t* tb = v.token_bytes.data() + v.token_offsets[t];
+            const uint32_t len = v.token_len[t];
+            for (uint64_t i = bytes_hash(tb, len) & ids.mask;; i = (i + 1) & ids.mask) {
+                const uint32_t id = ids.slots[i];
+                if (id == NONE) {
+                    ids.slots[i] = t;
+                    ++ids.entries;
+                    ids.key_bytes += len;
+                    break;
+                }
+                if (v.token_len[id] == len && std::memcmp(v.token_bytes.data() + v.token_offsets[id], tb, len) == 0) {
+                    ids.slots[i] = t;  // equal bytes: the later id replaces the earlier
+                    break;
+                }
+            }
+        }
+    }
+
+    // ---- step 3: the trie; path[] keeps the node after each byte of each token ----
+    v.node_token.assign(1, NONE);
+    v.byte_node.fill(0);
+    StepMap steps(v.token_bytes.size() / 3 + 16);
+    std::vector<uint8_t> has_child(1, 0);
+    std::vector<uint32_t> path(v.token_bytes.size());  // path[offset of t + i] = node after i + 1 bytes
+    for (uint32_t t = 0; t < n; ++t) {
+        const uint32_t off = v.token_offsets[t];
+        uint32_t node = 0;
+        for (uint32_t i = 0; i < v.token_len[t]; ++i) {
+            const uint32_t b = v.token_bytes[off + i];
+            uint32_t child = node == 0 ? v.byte_node[b] : steps.get(node, b);
+            if (child == 0) {
+                if (v.node_token.size() >= MAX_NODES)
+                    return Error{"lexaro: trie too large for packed e2 (max 2^20 nodes): " + std::string(source)};
+                child = uint32_t(v.node_token.size());
+                v.node_token.push_back(NONE);
+                has_child.push_back(0);
+                if (node == 0)
+                    v.byte_node[b] = child;
+                else
+                    steps.put_new(node, b, child);
+                has_child[node] = 1;
+            }
+            node = child;
+            path[off + i] = node;
+        }
+        v.node_token[node] = t;
+    }
+    const auto child_of = [&](uint32_t node, uint32_t b) -> uint32_t {
+        return node == 0 ? v.byte_node[b] : steps.get(node, b);
+    };
+    v.all_bytes = true;
+    for (uint32_t b = 0; b < 256; ++b) {
+        v.byte_token[b] = v.byte_node[b] ? v.node_token[v.byte_node[b]] : NONE;
+        v.all_bytes &= v.byte_token[b] != NONE;
+    }
+
+    // ---- step 4: direct tables of the first two bytes ----
+    v.pair2_node.assign(65536, 0);
+    v.pair2_token.assign(65536, NONE);
+    for (uint32_t b0 = 0; b0 < 256; ++b0) {
+        const uint32_t n1 = v.byte_node[b0];
+        if (n1 == 0) continue;
+        for (uint32_t b1 = 0; b1 < 256; ++b1) {
+            const uint32_t n2 = steps.get(n1, b1);
+            v.pair2_node[b0 << 8 | b1] = n2;
+            v.pair2_token[b0 << 8 | b1] =
+                (n2 != 0 && v.node_token[n2] != NONE) ? v.node_token[n2] : v.node_token[n1];
+        }
+    }
+
+    // ---- step 7: distinct two-byte steps, one per child node reached ----
+    std::vector<TwoByteStep> two;
+    {
+        std::vector<uint8_t> seen(v.node_token.size(), 0);
+        for (uint32_t t = 0; t < n; ++t) {
+            const uint32_t len = v.token_len[t], off = v.token_offsets[t];
+            for (uint32_t i = 2; i + 2 <= len; i += 2) {
+                const uint32_t child = path[off + i + 1];
+                if (seen[child]) continue;
+                seen[child] = 1;
+                uint32_t best = v.node_token[child];
+                if (best == NONE) best = v.node_token[path[off + i]];
+                two.push_back({edge2_key(path[off + i - 1], v.token_bytes[off + i], v.token_bytes[off + i + 1]), child,
+                               best == NONE ? NO_BEST : best});
+            }
+        }
+    }
+
+    // ---- step 8: edge1, the last byte of tokens of odd length >= 3 ----
+    {
+        uint64_t odd = 0;
+        for (uint32_t t = 0; t < n; ++t) odd += (v.token_len[t] >= 3 && (v.token_len[t] & 1));
+        const uint64_t slots = table_size_for_load(odd, 1024);
+        v.edge1.assign(slots, 0);
+        v.edge1_mask = uint32_t(slots - 1);
+        for (uint32_t t = 0; t < n; ++t) {
+            const uint32_t len = v.token_len[t], off = v.token_offsets[t];
+            if (len < 3 || !(len & 1)) continue;
+            const uint64_t key = edge1_key(path[off + len - 2], v.token_bytes[off + len - 1]);
+            for (uint64_t i = edge1_home(key) & v.edge1_mask;; i = (i + 1) & v.edge1_mask) {
+                if (edge1_matches(v.edge1[i], key)) break;  // an earlier id stays
+                if (v.edge1[i] == 0) {
+                    v.edge1[i] = edge1_entry(key, false, t);
+                    break;
+                }
+            }
+        }
+    }
+
+    // ---- step 9: edge2, doubled until no run of occupied slots reaches size / 2048 ----
+    for (uint64_t slots = table_size_for_load(two.size(), uint64_t(1) << 17);; slots *= 2) {
+        if (slots > EDGE2_MAX_SLOTS)
+            return bad_vocab("two-byte trie steps cluster beyond the table limit", source);
+        v.edge2.assign(slots, 0);
+        v.edge2_mask = uint32_t(slots - 1);
+        v.edge2_shift = 36 - uint32_t(std::countr_zero(slots));
+        for (const TwoByteStep& s : two) {
+            const uint64_t h = edge2_hash(s.key);
+            uint64_t i = h >> v.edge2_shift;
+            while (v.edge2[i] != 0) i = (i + 1) & v.edge2_mask;
+            v.edge2[i] = edge2_entry(h, s.child, s.best);
+        }
+        if (longest_run(v.edge2) < slots / 2048) break;
+    }
+    two = {};
+
+    // ---- step 10: next_prefix ----
+    v.next_prefix.assign(n, NONE);
+    for (uint32_t t = 0; t < n; ++t) {
+        const uint32_t len = v.token_len[t], off = v.token_offsets[t];
+        for (uint32_t i = len - 1; i >= 1; --i) {
+            const uint32_t tok = v.node_token[path[off + i - 1]];
+            if (tok != NONE) {
+                v.next_prefix[t] = tok;
+                break;
+            }
+        }
+    }
+
+    // ---- steps 11-14: split and pair_merge, in id order; the memo serves the build, then is cleared ----
+    {
+        const uint64_t slots = pow2_at_least(uint64_t(n) * 2);
+        v.pair_merge.assign(slots, 0);
+        v.pair_merge_mask = uint32_t(slots - 1);
+    }
+    v.wide_ids = n >= 131073;
+    if (v.wide_ids)
+        v.pair_memo32 = std::vector<std::atomic<uint32_t>>(size_t(1) << 21);
+    else
+        v.pair_memo16 = std::vector<std::atomic<uint16_t>>(size_t(1) << 20);
+    v.split.resize(n);
+    for (uint32_t t = 0; t < n; ++t) {
+        v.split[t] = {t, t};
+        const std::string_view tb = v.token(t);
+        for (uint32_t a = v.next_prefix[t]; a != NONE; a = v.next_prefix[a]) {
+            const uint32_t b = v.find_id(tb.substr(v.token_len[a]));
+            if (b == NONE || a >= t || b >= t || !valid_pair(v, a, b)) continue;
+            const uint64_t key = pair_key(a, b);
+            for (uint64_t i = pair_home(key) & v.pair_merge_mask;; i = (i + 1) & v.pair_merge_mask) {
+                const uint64_t e = v.pair_merge[i];
+                if (e == 0 || (e & ~PAIR_ID_MASK) == (key + 1) << 19) {
+                    v.pair_merge[i] = pair_entry(key, t);
+                    break;
+                }
+            }
+            v.split[t] = {a, b};
+            break;
+        }
+    }
+    for (auto& m : v.pair_memo16) m.store(0, std::memory_order_relaxed);
+    for (auto& m : v.pair_memo32) m.store(0, std::memory_order_relaxed);
+
+    // ---- step 15: edge1 continuation bits ----
+    for (uint64_t& e : v.edge1) {
+        if (e == 0) continue;
+        const uint64_t key = (e >> 19) - 1;
+        const uint32_t reached = child_of(uint32_t(key >> 8), uint32_t(key & 0xFF));
+        if (reached != 0 && has_child[reached]) e |= uint64_t(1) << 18;
+    }
+
+    // ---- step 16: three-byte UTF-8 starts ----
+    v.cp3_node.assign(65536, 0);
+    v.cp3_token.assign(65536, NONE);
+    for (uint32_t c0 = 0xE0; c0 <= 0xEF; ++c0)
+        for (uint32_t c1 = 0x80; c1 <= 0xBF; ++c1) {
+            const uint32_t n2 = v.pair2_node[c0 << 8 | c1], t2 = v.pair2_token[c0 << 8 | c1];
+            for (uint32_t c2 = 0x80; c2 <= 0xBF; ++c2) {
+                const uint32_t cp = cp3_index(c0, c1, c2);
+                v.cp3_node[cp] = n2;
+                const uint32_t n3 = n2 ? steps.get(n2, c2) : 0;
+                v.cp3_token[cp] = (n3 != 0 && v.node_token[n3] != NONE) ? v.node_token[n3] : t2;
+            }
+        }
+    return v;
+}
+
+}  // namespace lexaro

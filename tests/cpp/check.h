@@ -1,0 +1,82 @@
+// A minimal test harness: CHECK records failures, TEST registers a case, main runs them all.
+#pragma once
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace check {
+
+struct Case {
+    const char* name;
+    std::function<void()> fn;
+};
+
+inline std::vector<Case>& cases() {
+    static std::vector<Case> all;
+    return all;
+}
+inline int& failures() {
+    static int n = 0;
+    return n;
+}
+
+struct Register {
+    Register(const char* name, std::function<void()> fn) { cases().push_back({name, std::move(fn)}); }
+};
+
+inline int run_all() {
+    int failed_cases = 0;
+    for (const Case& c : cases()) {
+        const int before = failures();
+        c.fn();
+        const bool ok = failures() == before;
+        failed_cases += !ok;
+        std::printf("%s %s\n", ok ? "ok  " : "FAIL", c.name);
+    }
+    std::printf("%d passed, %d failed\n", int(cases().size()) - failed_cases, failed_cases);
+    return failed_cases == 0 ? 0 : 1;
+}
+
+}  // namespace check
+
+#define CHECK_CAT2(a, b) a##b
+#define CHECK_CAT(a, b) CHECK_CAT2(a, b)
+#define TEST(name)                                                            \
+    static void name();                                                       \
+    static check::Register CHECK_CAT(reg_, name)(#name, name);                \
+    static void name()
+
+#define CHECK(cond)                                                                  \
+    do {                                                                             \
+        if (!(cond)) {                                                               \
+            ++check::failures();                                                     \
+            std::printf("  %s:%d: CHECK(%s) failed\n", __FILE__, __LINE__, #cond);   \
+        }                                                                            \
+    } while (0)
+
+#define CHECK_EQ(a, b)                                                                                  \
+    do {                                                                                                \
+        const auto& check_a_ = (a);                                                                     \
+        const auto& check_b_ = (b);                                                                     \
+        if (!(check_a_ == check_b_)) {                                                                  \
+            ++check::failures();                                                                        \
+            std::printf("  %s:%d: CHECK_EQ(%s, %s) failed: %s vs %s\n", __FILE__, __LINE__, #a, #b,    \
+                        check::show(check_a_).c_str(), check::show(check_b_).c_str());                  \
+        }                                                                                               \
+    } while (0)
+
+namespace check {
+template <class T>
+std::string show(const T& v) {
+    if constexpr (std::is_arithmetic_v<T>)
+        return std::to_string(v);
+    else if constexpr (std::is_convertible_v<T, std::string>)
+        return "\"" + std::string(v) + "\"";
+    else
+        return "?";
+}
+}  // namespace check
+
+#define TEST_MAIN() \
+    int main() { return check::run_all(); }
