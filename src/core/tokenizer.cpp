@@ -1,10 +1,13 @@
 #include "core/tokenizer.h"
 
 #include <atomic>
+#include <algorithm>
 #include <cstring>
 
 #include "core/builtin_data.h"
 #include "core/fileio.h"
+#include "core/pcache.h"
+#include "core/scratch.h"
 #include "core/utf8.h"
 
 namespace lexaro {
@@ -50,6 +53,19 @@ uint32_t le32(const uint8_t* p) {
     uint32_t v;
     std::memcpy(&v, p, 4);
     return v;
+}
+
+SpecialMatcher build_matcher(const std::vector<Special>& specials) {
+    std::vector<std::string_view> texts;
+    texts.reserve(specials.size());
+    for (const Special& sp : specials) texts.push_back(sp.text);
+    return SpecialMatcher::build(texts);
+}
+
+// Grows geometrically, so that many small appends (the stretches between specials) stay linear.
+void reserve_more(std::vector<uint32_t>& out, size_t extra) {
+    const size_t need = out.size() + extra;
+    if (need > out.capacity()) out.reserve(std::max(need, out.capacity() * 2));
 }
 
 }  // namespace
@@ -110,6 +126,7 @@ Expected<Tokenizer> Tokenizer::create(std::string_view encoding, std::string_vie
         auto s = specials_from_bytes(enc->special(), encoding);
         if (!s) return s.take_error();
         tok.specials = std::move(*s);
+            tok.special_matcher = build_matcher(tok.specials);
         return tok;
     }
 
@@ -141,6 +158,7 @@ Expected<Tokenizer> Tokenizer::create(std::string_view encoding, std::string_vie
         if (!s) return s.take_error();
         tok.specials = std::move(*s);
     }
+    tok.special_matcher = build_matcher(tok.specials);
     return tok;
 }
 
@@ -161,6 +179,90 @@ uint64_t Tokenizer::footprint() const {
     uint64_t n = vocab.footprint() + uclass.footprint() + uclass_o.footprint();
     for (const Special& s : specials) n += s.text.size() + 32;
     return n;
+}
+
+}  // namespace lexaro
+
+namespace lexaro {
+
+// The two encode loops (pretok.cpp, pretok_o200k.cpp).
+void encode_core_cl100k(const Vocab& v, const UClass& u, const uint8_t* text, size_t len, std::vector<uint32_t>& out,
+                        PretokenCache& cache);
+void encode_core_o200k(const Vocab& v, const UClassO& u, const uint8_t* text, size_t len, std::vector<uint32_t>& out,
+                       PretokenCache& cache);
+
+void encode_into_workers(const Tokenizer& tok, std::string_view text, std::vector<uint32_t>& out, uint64_t workers) {
+    reserve_more(out, text.size() / 3 + 8);
+    CacheLease lease;
+    acquire_cache(lease, tok.tokenizer_id, workers);
+    const auto* p = reinterpret_cast<const uint8_t*>(text.data());
+    if (tok.is_o200k)
+        encode_core_o200k(tok.vocab, tok.uclass_o, p, text.size(), out, *lease.cache);
+    else
+        encode_core_cl100k(tok.vocab, tok.uclass, p, text.size(), out, *lease.cache);
+}
+
+std::vector<uint32_t> Tokenizer::encode(std::string_view text) const {
+    std::vector<uint32_t> out;
+    out.reserve(text.size() / 3 + 8);
+    encode_into_workers(*this, text, out, 1);
+    return out;
+}
+
+std::vector<uint32_t> Tokenizer::encode_with_allowed(std::string_view text, const uint8_t* allowed) const {
+    std::vector<uint32_t> out;
+    out.reserve(text.size() / 3 + 8);
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t start = 0;
+        const size_t idx = find_special(special_matcher, text, pos, allowed, &start);
+        if (idx == NO_MATCH) {
+            encode_into_workers(*this, text.substr(pos), out, 1);
+            break;
+        }
+        if (start > pos) encode_into_workers(*this, text.substr(pos, start - pos), out, 1);
+        out.push_back(specials[idx].id);
+        pos = start + specials[idx].text.size();
+    }
+    return out;
+}
+
+std::vector<uint32_t> Tokenizer::encode_with_special(std::string_view text) const {
+    return encode_with_allowed(text, nullptr);
+}
+
+std::string Tokenizer::decode(std::span<const uint32_t> ids) const {
+    std::string out;
+    if (ids.empty()) return out;
+    out.reserve(ids.size() * 4);
+    for (const uint32_t id : ids) {
+        if (id < vocab.n_tokens) {
+            out += vocab.token(id);
+            continue;
+        }
+        for (const Special& s : specials)
+            if (s.id == id) {
+                out += s.text;
+                break;
+            }
+    }
+    return out;
+}
+
+Truncation Tokenizer::truncate(std::string_view text, uint64_t max_tokens) const {
+    std::vector<uint32_t>& ids = ids_scratch();
+    ids.clear();
+    encode_into_workers(*this, text, ids, 1);
+    const uint64_t total = ids.size();
+    if (total <= max_tokens) return {text.size(), total, total};
+    if (max_tokens == 0) return {0, total, 0};
+    uint64_t sum = 0;
+    for (uint64_t i = 0; i < max_tokens; ++i) sum += vocab.token_len[ids[i]];
+    uint64_t cut = sum;
+    while (cut > 0 && cut < text.size() && (static_cast<uint8_t>(text[cut]) & 0xC0) == 0x80) --cut;
+    uint64_t kept = 0, run = 0;
+    while (kept < max_tokens && run + vocab.token_len[ids[kept]] <= cut) run += vocab.token_len[ids[kept++]];
+    return {cut, total, kept};
 }
 
 }  // namespace lexaro

@@ -10,6 +10,7 @@
 #include "core/expected.h"
 #include "core/pretok.h"
 #include "core/pretok_o200k.h"
+#include "core/special_match.h"
 #include "core/vocab.h"
 
 namespace lexaro {
@@ -36,6 +37,7 @@ struct Tokenizer {
     std::vector<Special> specials;
     uint64_t tokenizer_id = 0;
     bool is_o200k = false;
+    SpecialMatcher special_matcher;  // over the texts of `specials`, in list order
 
     // An empty datadir selects the built-in data set.
     static Expected<Tokenizer> create(std::string_view encoding, std::string_view datadir = {});
@@ -46,6 +48,9 @@ struct Tokenizer {
 
     std::vector<uint32_t> encode(std::string_view text) const;
     std::vector<uint32_t> encode_with_special(std::string_view text) const;
+    // Like encode_with_special, recognising only the specials whose flag in `allowed` (one per entry
+    // of `specials`) is set.
+    std::vector<uint32_t> encode_with_allowed(std::string_view text, const uint8_t* allowed) const;
     std::string decode(std::span<const uint32_t> ids) const;
     Truncation truncate(std::string_view text, uint64_t max_tokens) const;
 

@@ -1,0 +1,106 @@
+// The piece encoder against classic lowest-rank-first merging.
+#include <random>
+
+#include "check.h"
+#include "core/builtin_data.h"
+#include "core/mb.h"
+#include "vocab_util.h"
+
+using namespace lexaro;
+
+namespace {
+
+const Vocab& vocab(int which) {
+    static const Vocab c = std::move(*Vocab::from_bytes(builtin::cl100k_vocab(), "cl100k_base"));
+    static const Vocab o = std::move(*Vocab::from_bytes(builtin::o200k_vocab(), "o200k_base"));
+    return which == 0 ? c : o;
+}
+
+std::vector<uint32_t> mb(const Vocab& v, std::string_view s) {
+    std::vector<uint32_t> out;
+    encode_mb(v, reinterpret_cast<const uint8_t*>(s.data()), s.size(), out);
+    return out;
+}
+
+std::vector<uint32_t> with_first(const Vocab& v, std::string_view s) {
+    std::vector<uint32_t> out{7, 7};  // ids already present stay in place
+    const auto* p = reinterpret_cast<const uint8_t*>(s.data());
+    encode_with_first(v, p, s.size(), first_token(v, p, s.size()), out);
+    out.erase(out.begin(), out.begin() + 2);
+    return out;
+}
+
+}  // namespace
+
+TEST(every_token_encodes_to_itself) {
+    for (int w = 0; w < 2; ++w) {
+        const Vocab& v = vocab(w);
+        size_t bad = 0;
+        for (uint32_t t = 0; t < v.n_tokens; ++t) {
+            const std::vector<uint32_t> want{t};
+            bad += mb(v, v.token(t)) != want || with_first(v, v.token(t)) != want;
+            bad += testutil::classic_bpe(v, v.token(t)) != want;
+        }
+        CHECK_EQ(bad, size_t(0));
+    }
+}
+
+TEST(random_pieces_equal_classic_merging) {
+    std::mt19937 rng(11);
+    for (int w = 0; w < 2; ++w) {
+        const Vocab& v = vocab(w);
+        size_t bad = 0;
+        for (int n = 0; n < 30000; ++n) {
+            std::string s;
+            const int kind = n % 4;
+            if (kind == 0) {  // random bytes
+                for (int k = 1 + rng() % 24; k > 0; --k) s += char(rng());
+            } else if (kind == 1) {  // glued tokens, where merges across the seams matter
+                for (int k = 1 + rng() % 4; k > 0; --k) s += v.token(rng() % v.n_tokens);
+            } else if (kind == 2) {  // runs over a tiny alphabet: long pieces with many equal pairs
+                const char* a = "aab ";
+                for (int k = 1 + rng() % 40; k > 0; --k) s += a[rng() % 4];
+            } else {  // multi-byte characters
+                const char* chars[] = {"\xe4\xb8\x80", "\xc3\xa9", "\xf0\x9f\x98\x80", "\xd0\xb6", "\xe0\xa4\x95", "x"};
+                for (int k = 1 + rng() % 10; k > 0; --k) s += chars[rng() % 6];
+            }
+            const std::vector<uint32_t> want = testutil::classic_bpe(v, s);
+            if (mb(v, s) != want || with_first(v, s) != want) {
+                if (bad < 3) std::printf("  mismatch on piece of %zu bytes (kind %d)\n", s.size(), kind);
+                ++bad;
+            }
+        }
+        CHECK_EQ(bad, size_t(0));
+    }
+}
+
+TEST(empty_and_one_byte_pieces) {
+    const Vocab& v = vocab(0);
+    CHECK(mb(v, "").empty());
+    const std::vector<uint32_t> one{v.byte_token[0xFF]};
+    CHECK(mb(v, "\xff") == one);
+}
+
+TEST(pair_test_of_equal_ids_and_memo_hits) {
+    const Vocab& v = vocab(1);
+    // the memo answers what the plain test answers, before and after it is filled
+    std::mt19937 rng(3);
+    size_t bad = 0;
+    for (int n = 0; n < 20000; ++n) {
+        const uint32_t a = rng() % v.n_tokens, b = (n % 5 == 0) ? a : rng() % v.n_tokens;
+        const bool plain = is_valid_pair(v, a, b);
+        bad += valid_pair(v, a, b) != plain;
+        bad += valid_pair(v, a, b) != plain;
+    }
+    CHECK_EQ(bad, size_t(0));
+}
+
+TEST(missing_byte_tokens_never_loop_or_crash) {
+    // a vocabulary without most single bytes: uncovered bytes are dropped, the rest is encoded
+    const Vocab v = testutil::build({{"a", 0}, {"b", 1}, {"ab", 2}});
+    CHECK((mb(v, "abxab") == std::vector<uint32_t>{2, 2}));
+    CHECK((mb(v, "zzz").empty()));
+    CHECK((with_first(v, "xba") == std::vector<uint32_t>{1, 0}));
+}
+
+TEST_MAIN()

@@ -1,0 +1,205 @@
+// The vocabulary tables: sizes and invariants of the built-in tables, and small crafted vocabularies.
+#include <algorithm>
+#include <random>
+
+#include "check.h"
+#include "core/builtin_data.h"
+#include "core/mb.h"
+#include "core/tokenizer.h"
+#include "vocab_util.h"
+
+using namespace lexaro;
+using testutil::Rec;
+
+namespace {
+
+const Vocab& cl100k() {
+    static const Vocab v = std::move(*Vocab::from_bytes(builtin::cl100k_vocab(), "cl100k_base"));
+    return v;
+}
+const Vocab& o200k() {
+    static const Vocab v = std::move(*Vocab::from_bytes(builtin::o200k_vocab(), "o200k_base"));
+    return v;
+}
+
+uint64_t longest_run(const std::vector<uint64_t>& t) {
+    // counted cyclically: start after an empty slot
+    size_t start = 0;
+    while (t[start] != 0) ++start;
+    uint64_t best = 0, run = 0;
+    for (size_t k = 1; k <= t.size(); ++k) {
+        run = t[(start + k) % t.size()] ? run + 1 : 0;
+        best = std::max(best, run);
+    }
+    return best;
+}
+
+// Walks the trie one byte at a time through the packed tables, as the encoder would.
+bool splits_concatenate(const Vocab& v) {
+    for (uint32_t t = 0; t < v.n_tokens; ++t) {
+        const Split s = v.split[t];
+        if (s.left == t && s.right == t) continue;
+        if (s.left >= t || s.right >= t) return false;
+        if (std::string(v.token(s.left)) + std::string(v.token(s.right)) != v.token(t)) return false;
+        if (pair_merge_find(v, s.left, s.right) != t) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+TEST(builtin_table_sizes) {
+    const Vocab& c = cl100k();
+    CHECK_EQ(c.n_tokens, 100256u);
+    CHECK_EQ(c.node_token.size(), size_t(216750));
+    CHECK_EQ(c.edge2.size(), size_t(262144));
+    CHECK_EQ(testutil::occupied(c.edge2), size_t(103495));
+    CHECK(longest_run(c.edge2) < c.edge2.size() / 2048);
+    CHECK_EQ(c.edge1.size(), size_t(131072));
+    CHECK_EQ(testutil::occupied(c.edge1), size_t(50492));
+    CHECK_EQ(c.pair_merge.size(), size_t(262144));
+    CHECK(!c.wide_ids);
+    CHECK_EQ(c.pair_memo16.size(), size_t(1) << 20);
+    CHECK(c.pair_memo32.empty());
+
+    const Vocab& o = o200k();
+    CHECK_EQ(o.n_tokens, 199998u);
+    CHECK_EQ(o.node_token.size(), size_t(421661));
+    CHECK_EQ(o.edge2.size(), size_t(524288));
+    CHECK_EQ(testutil::occupied(o.edge2), size_t(203875));
+    CHECK(longest_run(o.edge2) < o.edge2.size() / 2048);
+    CHECK_EQ(o.edge1.size(), size_t(262144));
+    CHECK_EQ(testutil::occupied(o.edge1), size_t(103036));
+    CHECK_EQ(o.pair_merge.size(), size_t(524288));
+    CHECK(o.wide_ids);
+    CHECK_EQ(o.pair_memo32.size(), size_t(1) << 21);
+    CHECK(o.pair_memo16.empty());
+}
+
+TEST(builtin_splits_concatenate_and_merge_back) {
+    CHECK(splits_concatenate(cl100k()));
+    CHECK(splits_concatenate(o200k()));
+}
+
+TEST(builtin_lookup_tables_agree_with_token_bytes) {
+    for (const Vocab* v : {&cl100k(), &o200k()}) {
+        CHECK(v->all_bytes);
+        bool ids_ok = true, prefix_ok = true;
+        for (uint32_t t = 0; t < v->n_tokens; ++t) {
+            ids_ok &= v->find_id(v->token(t)) == t;
+            // next_prefix is the longest proper prefix that is a token
+            uint32_t want = NONE;
+            for (size_t l = v->token_len[t] - 1; l >= 1 && want == NONE; --l) want = v->find_id(v->token(t).substr(0, l));
+            prefix_ok &= v->next_prefix[t] == want;
+        }
+        CHECK(ids_ok);
+        CHECK(prefix_ok);
+        CHECK_EQ(v->find_id(""), NONE);
+        // U+4E00: the three-byte table starts from the node after the first two bytes
+        CHECK_EQ(v->cp3_node[cp3_index(0xE4, 0xB8, 0x80)], v->pair2_node[0xE4B8]);
+        CHECK(std::all_of(v->pair_memo16.begin(), v->pair_memo16.end(), [](auto& m) { return m.load() == 0; }));
+        CHECK(std::all_of(v->pair_memo32.begin(), v->pair_memo32.end(), [](auto& m) { return m.load() == 0; }));
+    }
+}
+
+TEST(longest_prefix_walks_agree_with_brute_force) {
+    std::mt19937 rng(7);
+    for (const Vocab* v : {&cl100k(), &o200k()}) {
+        bool ok = true;
+        for (int n = 0; n < 20000 && ok; ++n) {
+            // a random token followed by random bytes, or random bytes from a small alphabet
+            std::string s;
+            if (n % 2) s = std::string(v->token(rng() % v->n_tokens));
+            const char* alpha = "ab \xe4\xb8\x80\xc3\xa9\xf0\x9f\x98\x80t";
+            for (int k = rng() % 8; k > 0; --k) s += (rng() % 3) ? alpha[rng() % 14] : char(rng());
+            if (s.empty()) continue;
+            uint32_t want = NONE;
+            for (size_t l = std::min<size_t>(s.size(), 255); l >= 1 && want == NONE; --l) want = v->find_id(s.substr(0, l));
+            const auto* p = reinterpret_cast<const uint8_t*>(s.data());
+            ok &= nm_mb(*v, p, s.size()) == want;
+            ok &= first_token(*v, p, s.size()) == want;
+        }
+        CHECK(ok);
+    }
+}
+
+TEST(only_single_bytes) {
+    const Vocab v = testutil::build(testutil::byte_vocab());
+    CHECK_EQ(v.node_token.size(), size_t(257));
+    CHECK_EQ(v.edge2.size(), size_t(131072));
+    CHECK_EQ(testutil::occupied(v.edge2), size_t(0));
+    CHECK_EQ(v.edge1.size(), size_t(1024));
+    CHECK_EQ(testutil::occupied(v.edge1), size_t(0));
+    CHECK_EQ(v.pair_merge.size(), size_t(512));
+    CHECK_EQ(testutil::occupied(v.pair_merge), size_t(0));
+    bool trivial = true;
+    for (uint32_t t = 0; t < 256; ++t) trivial &= v.split[t].left == t && v.split[t].right == t && v.next_prefix[t] == NONE;
+    CHECK(trivial);
+}
+
+TEST(one_token_vocabulary) {
+    const Vocab v = testutil::build({{"x", 0}});
+    CHECK_EQ(v.pair_merge.size(), size_t(2));
+    CHECK_EQ(v.find_id("x"), 0u);
+    CHECK_EQ(v.find_id("y"), NONE);
+    CHECK(!v.all_bytes);
+}
+
+TEST(memo_width_follows_token_count) {
+    auto sized = [](uint32_t n) {
+        std::vector<Rec> recs = testutil::byte_vocab();
+        for (uint32_t i = 256; i < n; ++i) recs.push_back({"\xff\xfe" + std::to_string(i), i});
+        return testutil::build(recs);
+    };
+    const Vocab narrow = sized(131072), wide = sized(131073);
+    CHECK(!narrow.wide_ids);
+    CHECK_EQ(narrow.pair_memo16.size(), size_t(1) << 20);
+    CHECK(wide.wide_ids);
+    CHECK_EQ(wide.pair_memo32.size(), size_t(1) << 21);
+}
+
+TEST(split_of_a_merged_token) {
+    const Vocab v = testutil::build(testutil::byte_vocab({"ab", "abc", "bc", "xyz"}));
+    const uint32_t ab = v.find_id("ab"), abc = v.find_id("abc"), c = v.find_id("c");
+    CHECK_EQ(v.next_prefix[abc], ab);
+    CHECK_EQ(v.split[abc].left, ab);
+    CHECK_EQ(v.split[abc].right, c);
+    CHECK_EQ(pair_merge_find(v, ab, c), abc);
+    // "xyz" has no two-token decomposition with smaller ids ("xy" and "yz" are not tokens)
+    const uint32_t xyz = v.find_id("xyz");
+    CHECK_EQ(v.split[xyz].left, xyz);
+    CHECK_EQ(v.split[xyz].right, xyz);
+    CHECK_EQ(v.find_id("a"), uint32_t('a'));
+    CHECK_EQ(v.find_id("abcd"), NONE);
+    CHECK_EQ(v.find_id("xy"), NONE);  // a proper prefix of a token, not a token itself
+}
+
+TEST(record_order_does_not_matter) {
+    std::vector<Rec> recs = testutil::byte_vocab({"ab", "abc", "bc", "hello", " world"});
+    const Vocab a = testutil::build(recs);
+    std::reverse(recs.begin(), recs.end());
+    const Vocab b = testutil::build(recs);
+    CHECK(a.token_bytes == b.token_bytes);
+    CHECK(a.edge2 == b.edge2);
+    CHECK(a.edge1 == b.edge1);
+    CHECK(a.pair_merge == b.pair_merge);
+    CHECK_EQ(a.footprint(), b.footprint());
+}
+
+TEST(equal_token_bytes_keep_documented_ids) {
+    // ids 256 and 257 have equal bytes: the id map and the trie keep the larger, edge1 the smaller
+    const Vocab v = testutil::build(testutil::byte_vocab({"abc", "abc"}));
+    CHECK_EQ(v.find_id("abc"), 257u);
+    const uint64_t e1 = edge1_find(v, v.pair2_node['a' << 8 | 'b'], 'c');
+    CHECK_EQ(uint32_t(e1) & NO_BEST, 256u);
+}
+
+TEST(largest_token_count_is_refused) {
+    std::vector<uint8_t> file;
+    testutil::put_u32(file, MAX_TOKENS);
+    auto v = Vocab::from_bytes(file, "big");
+    CHECK(!v);
+    CHECK(v.error().rfind("lexaro: bad vocab file (", 0) == 0);
+}
+
+TEST_MAIN()
