@@ -1,0 +1,33 @@
+// Binding of call arguments to parameters, with the interpreter's wording for bad calls.
+#pragma once
+#include "python/pyref.h"
+
+#include <cstddef>
+#include <span>
+
+namespace lexaro::py {
+
+// A callable's parameters, receiver (self or cls) excluded. Every parameter may be
+// given by position or by keyword; the first `required` have no default.
+struct Signature {
+    const char* qualname;  // as shown in messages, e.g. "Tokenizer.encode"
+    std::span<const char* const> names;
+    size_t required;
+};
+
+// Binds a METH_FASTCALL | METH_KEYWORDS call. `out` has one slot per parameter and
+// receives borrowed references; slots of omitted optional parameters are null.
+// On a bad call raises TypeError worded as for a Python function with these
+// parameters plus the receiver, e.g.
+//   "Tokenizer.encode() missing 1 required positional argument: 'text'"
+//   "Tokenizer.encode() takes from 2 to 4 positional arguments but 5 were given"
+//   "Tokenizer.encode() got an unexpected keyword argument 'x'"
+//   "Tokenizer.encode() got multiple values for argument 'text'"
+bool bind_fastcall(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                   PyObject** out);
+
+// The same for a tuple of positional arguments and a keyword dict (null when absent),
+// as tp_new receives them.
+bool bind_tuple(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** out);
+
+}  // namespace lexaro::py

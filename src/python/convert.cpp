@@ -1,0 +1,197 @@
+#include "python/convert.h"
+
+#include <cstring>
+
+namespace lexaro::py {
+
+namespace {
+
+// The type's __name__: tp_name without its module prefix.
+const char* short_type_name(PyObject* obj) {
+    const char* name = Py_TYPE(obj)->tp_name;
+    const char* dot = std::strrchr(name, '.');
+    return dot != nullptr ? dot + 1 : name;
+}
+
+// numpy is never imported here: its bool scalar is recognised by type name
+// ("numpy.bool" since numpy 2, "numpy.bool_" before).
+bool is_numpy_bool(PyObject* obj) {
+    const char* name = Py_TYPE(obj)->tp_name;
+    return std::strcmp(name, "numpy.bool") == 0 || std::strcmp(name, "numpy.bool_") == 0;
+}
+
+// An int object for `obj`: itself, or the result of __index__ (kept alive in `holder`).
+PyObject* as_int(PyObject* obj, PyRef& holder) {
+    if (PyLong_Check(obj)) return obj;
+    if (!PyIndex_Check(obj)) {
+        raise_type_mismatch(obj, "int");
+        return nullptr;
+    }
+    holder = PyRef(PyNumber_Index(obj));
+    return holder.get();
+}
+
+bool convert_text(PyObject* obj, std::string_view& out) {
+    if (!PyUnicode_Check(obj)) {
+        raise_type_mismatch(obj, "str");
+        return false;
+    }
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(obj, &size);  // cached inside the str object
+    if (utf8 == nullptr) return false;
+    out = std::string_view(utf8, size_t(size));
+    return true;
+}
+
+bool convert_id(PyObject* obj, uint32_t& out) {
+    PyRef holder;
+    PyObject* value = as_int(obj, holder);
+    if (value == nullptr) return false;
+    int overflow = 0;
+    const long long v = PyLong_AsLongLongAndOverflow(value, &overflow);
+    if (overflow != 0) {
+        // Beyond 64 bits: let the interpreter raise its own OverflowError.
+        PyLong_AsLong(value);
+        return false;
+    }
+    if (v == -1 && PyErr_Occurred()) return false;
+    if (v < 0 || v > 0xFFFFFFFFll) {
+        PyErr_SetString(PyExc_OverflowError, "out of range integral type conversion attempted");
+        return false;
+    }
+    out = uint32_t(v);
+    return true;
+}
+
+bool convert_count(PyObject* obj, uint64_t& out) {
+    PyRef holder;
+    PyObject* value = as_int(obj, holder);
+    if (value == nullptr) return false;
+    const unsigned long long v = PyLong_AsUnsignedLongLong(value);  // OverflowError if negative or too large
+    if (v == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return false;
+    out = uint64_t(v);
+    return true;
+}
+
+bool convert_flag(PyObject* obj, bool& out) {
+    if (obj == Py_True || obj == Py_False) {
+        out = obj == Py_True;
+        return true;
+    }
+    if (is_numpy_bool(obj)) {
+        const int truth = PyObject_IsTrue(obj);
+        if (truth < 0) return false;
+        out = truth != 0;
+        return true;
+    }
+    raise_type_mismatch(obj, "bool");
+    return false;
+}
+
+// The checks shared by both sequence kinds; returns the length, or -1 with an error set.
+Py_ssize_t sequence_length(PyObject* obj) {
+    if (PyUnicode_Check(obj)) {
+        PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
+        return -1;
+    }
+    if (!PySequence_Check(obj)) {
+        raise_type_mismatch(obj, "Sequence");
+        return -1;
+    }
+    return PySequence_Size(obj);
+}
+
+bool convert_id_vector(PyObject* obj, std::vector<uint32_t>& out) {
+    const Py_ssize_t n = sequence_length(obj);
+    if (n < 0) return false;
+    out.clear();
+    out.reserve(size_t(n));
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        PyRef item(PySequence_GetItem(obj, i));
+        uint32_t id = 0;
+        if (!item || !convert_id(item.get(), id)) return false;
+        out.push_back(id);
+    }
+    return true;
+}
+
+bool convert_text_list(PyObject* obj, TextList& out) {
+    const Py_ssize_t n = sequence_length(obj);
+    if (n < 0) return false;
+    out.owners.clear();
+    out.texts.clear();
+    out.owners.reserve(size_t(n));
+    out.texts.reserve(size_t(n));
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        PyRef item(PySequence_GetItem(obj, i));
+        std::string_view text;
+        if (!item || !convert_text(item.get(), text)) return false;
+        out.owners.push_back(std::move(item));
+        out.texts.push_back(text);
+    }
+    return true;
+}
+
+// Adds the note when a conversion failed; passes the verdict on.
+bool noted(bool ok, const char* param) {
+    if (!ok) note_param(param);
+    return ok;
+}
+
+}  // namespace
+
+void raise_type_mismatch(PyObject* obj, const char* expected) {
+    if (obj == Py_None) {
+        PyErr_Format(PyExc_TypeError, "'None' is not an instance of '%s'", expected);
+    } else {
+        PyErr_Format(PyExc_TypeError, "'%s' object is not an instance of '%s'", short_type_name(obj), expected);
+    }
+}
+
+void note_param(const char* param) {
+#if PY_VERSION_HEX >= 0x030B0000
+    if (param == nullptr || !PyErr_Occurred()) return;
+    // The exception is taken out while add_note runs and put back unchanged if that fails.
+#if PY_VERSION_HEX >= 0x030C0000
+    PyObject* exc = PyErr_GetRaisedException();
+#else
+    PyObject *type = nullptr, *exc = nullptr, *traceback = nullptr;
+    PyErr_Fetch(&type, &exc, &traceback);
+    PyErr_NormalizeException(&type, &exc, &traceback);
+#endif
+    PyRef note(PyUnicode_FromFormat("while processing '%s'", param));
+    PyRef added(note ? PyObject_CallMethod(exc, "add_note", "O", note.get()) : nullptr);
+    if (!added) PyErr_Clear();
+#if PY_VERSION_HEX >= 0x030C0000
+    PyErr_SetRaisedException(exc);
+#else
+    PyErr_Restore(type, exc, traceback);
+#endif
+#else
+    (void)param;
+#endif
+}
+
+bool to_text(PyObject* obj, const char* param, std::string_view& out) { return noted(convert_text(obj, out), param); }
+
+bool to_bytes(PyObject* obj, const char* param, std::string_view& out) {
+    if (!PyBytes_Check(obj)) {
+        raise_type_mismatch(obj, "bytes");
+        note_param(param);
+        return false;
+    }
+    out = std::string_view(PyBytes_AS_STRING(obj), size_t(PyBytes_GET_SIZE(obj)));
+    return true;
+}
+
+bool to_id(PyObject* obj, const char* param, uint32_t& out) { return noted(convert_id(obj, out), param); }
+bool to_count(PyObject* obj, const char* param, uint64_t& out) { return noted(convert_count(obj, out), param); }
+bool to_flag(PyObject* obj, const char* param, bool& out) { return noted(convert_flag(obj, out), param); }
+bool to_id_vector(PyObject* obj, const char* param, std::vector<uint32_t>& out) {
+    return noted(convert_id_vector(obj, out), param);
+}
+bool to_text_list(PyObject* obj, const char* param, TextList& out) {
+    return noted(convert_text_list(obj, out), param);
+}
+
+}  // namespace lexaro::py

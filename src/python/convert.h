@@ -1,0 +1,54 @@
+// Converters from Python arguments to core values, one per kind of parameter.
+//
+// Each returns true on success, or false with a Python exception set. `param` is the
+// parameter's name: a failure then gets the note "while processing '<param>'". Pass
+// nullptr to convert without the note (for example for the items of a nested sequence,
+// where the outer parameter adds it).
+#pragma once
+#include "python/pyref.h"
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+namespace lexaro::py {
+
+// str -> its UTF-8 text, borrowed from the str object (valid while it lives).
+// A lone surrogate raises the interpreter's UnicodeEncodeError.
+bool to_text(PyObject* obj, const char* param, std::string_view& out);
+
+// bytes (or a subclass) -> its contents, borrowed; bytearray and memoryview are refused.
+bool to_bytes(PyObject* obj, const char* param, std::string_view& out);
+
+// int (or an object with __index__) in 0 .. 2^32 - 1 -> token id.
+bool to_id(PyObject* obj, const char* param, uint32_t& out);
+
+// int (or an object with __index__) in 0 .. 2^64 - 1, for threads and max_tokens.
+bool to_count(PyObject* obj, const char* param, uint64_t& out);
+
+// True / False, or a numpy bool; everything else, 0 and 1 included, is refused.
+bool to_flag(PyObject* obj, const char* param, bool& out);
+
+// Any sequence except str, each item an id.
+bool to_id_vector(PyObject* obj, const char* param, std::vector<uint32_t>& out);
+
+// The UTF-8 texts of a sequence of str, with the references that keep them alive:
+// the views stay valid while the interpreter lock is released, even if the caller's
+// sequence is changed meanwhile.
+struct TextList {
+    std::vector<PyRef> owners;
+    std::vector<std::string_view> texts;
+};
+
+// Any sequence except str, each item a str.
+bool to_text_list(PyObject* obj, const char* param, TextList& out);
+
+// TypeError "'<type>' object is not an instance of '<expected>'"
+// (for None: "'None' is not an instance of '<expected>'").
+void raise_type_mismatch(PyObject* obj, const char* expected);
+
+// Adds "while processing '<param>'" to the current exception (Python 3.11+; a no-op
+// before, and when param is null).
+void note_param(const char* param);
+
+}  // namespace lexaro::py
