@@ -46,46 +46,45 @@ uint64_t table_size_for_load(uint64_t count, uint64_t floor) {
     return size;
 }
 
-// Build-only map of one-byte trie steps (parent, byte) -> child, open-addressed and growable.
+// Build-only map of one-byte trie steps (parent, byte) -> child for parents two or more bytes deep
+// (shallower steps live in byte_node and pair2_node). One packed word per slot:
+// (parent << 8 | byte) + 1 in the high bits, the child in the low 20.
 struct StepMap {
-    std::vector<uint64_t> keys;  // key + 1; 0 = empty
-    std::vector<uint32_t> vals;
+    std::vector<uint64_t> slots;  // 0 = empty
     uint64_t mask = 0;
+    uint32_t shift = 0;
     size_t count = 0;
 
-    explicit StepMap(size_t expected) {
-        const uint64_t size = pow2_at_least(expected * 2 < 1024 ? 1024 : expected * 2);
-        keys.assign(size, 0);
-        vals.assign(size, 0);
+    explicit StepMap(size_t expected) { resize(std::bit_ceil(std::max<size_t>(expected * 2, 1024))); }
+    void resize(size_t size) {
+        slots.assign(size, 0);
         mask = size - 1;
+        shift = 64 - uint32_t(std::countr_zero(size));
     }
-    static uint64_t home(uint64_t key) { return (key * K_MUL) >> 20; }
+    uint64_t home(uint64_t tag) const { return (tag * K_MUL) >> shift; }
     uint32_t get(uint32_t node, uint32_t byte) const {
-        const uint64_t k = edge1_key(node, byte) + 1;
-        for (uint64_t i = home(k) & mask;; i = (i + 1) & mask) {
-            if (keys[i] == k) return vals[i];
-            if (keys[i] == 0) return 0;
+        const uint64_t tag = edge1_key(node, byte) + 1;
+        for (uint64_t i = home(tag);; i = (i + 1) & mask) {
+            const uint64_t e = slots[i];
+            if ((e >> 20) == tag) return uint32_t(e & 0xFFFFF);
+            if (e == 0) return 0;
         }
     }
     void put_new(uint32_t node, uint32_t byte, uint32_t child) {
-        if ((count + 1) * 2 > keys.size()) grow();
-        insert(edge1_key(node, byte) + 1, child);
+        if ((count + 1) * 2 > slots.size()) grow();
+        insert((edge1_key(node, byte) + 1) << 20 | child);
         ++count;
     }
-    void insert(uint64_t k, uint32_t v) {
-        uint64_t i = home(k) & mask;
-        while (keys[i] != 0) i = (i + 1) & mask;
-        keys[i] = k;
-        vals[i] = v;
+    void insert(uint64_t entry) {
+        uint64_t i = home(entry >> 20);
+        while (slots[i] != 0) i = (i + 1) & mask;
+        slots[i] = entry;
     }
     void grow() {
-        std::vector<uint64_t> old_keys = std::move(keys);
-        std::vector<uint32_t> old_vals = std::move(vals);
-        keys.assign(old_keys.size() * 2, 0);
-        vals.assign(old_keys.size() * 2, 0);
-        mask = keys.size() - 1;
-        for (size_t i = 0; i < old_keys.size(); ++i)
-            if (old_keys[i]) insert(old_keys[i], old_vals[i]);
+        std::vector<uint64_t> old = std::move(slots);
+        resize(old.size() * 2);
+        for (uint64_t e : old)
+            if (e) insert(e);
     }
 };
 
@@ -210,7 +209,8 @@ Expected<Vocab> Vocab::from_bytes(std::span<const uint8_t> bytes, std::string_vi
     // ---- step 3: the trie; path[] keeps the node after each byte of each token ----
     v.node_token.assign(1, NONE);
     v.byte_node.fill(0);
-    StepMap steps(v.token_bytes.size() / 3 + 16);
+    v.pair2_node.assign(65536, 0);  // doubles as the map of steps from one-byte nodes
+    StepMap steps(v.token_bytes.size() / 4 + 16);
     std::vector<uint8_t> has_child(1, 0);
     std::vector<uint32_t> path(v.token_bytes.size());  // path[offset of t + i] = node after i + 1 bytes
     for (uint32_t t = 0; t < n; ++t) {
@@ -218,15 +218,16 @@ Expected<Vocab> Vocab::from_bytes(std::span<const uint8_t> bytes, std::string_vi
         uint32_t node = 0;
         for (uint32_t i = 0; i < v.token_len[t]; ++i) {
             const uint32_t b = v.token_bytes[off + i];
-            uint32_t child = node == 0 ? v.byte_node[b] : steps.get(node, b);
+            uint32_t* direct = i == 0 ? &v.byte_node[b] : i == 1 ? &v.pair2_node[v.token_bytes[off] << 8 | b] : nullptr;
+            uint32_t child = direct ? *direct : steps.get(node, b);
             if (child == 0) {
                 if (v.node_token.size() >= MAX_NODES)
                     return Error{"lexaro: trie too large for packed e2 (max 2^20 nodes): " + std::string(source)};
                 child = uint32_t(v.node_token.size());
                 v.node_token.push_back(NONE);
                 has_child.push_back(0);
-                if (node == 0)
-                    v.byte_node[b] = child;
+                if (direct)
+                    *direct = child;
                 else
                     steps.put_new(node, b, child);
                 has_child[node] = 1;
@@ -237,7 +238,11 @@ Expected<Vocab> Vocab::from_bytes(std::span<const uint8_t> bytes, std::string_vi
         v.node_token[node] = t;
     }
     const auto child_of = [&](uint32_t node, uint32_t b) -> uint32_t {
-        return node == 0 ? v.byte_node[b] : steps.get(node, b);
+        if (node == 0) return v.byte_node[b];
+        if (const uint32_t c = steps.get(node, b)) return c;
+        for (uint32_t b0 = 0; b0 < 256; ++b0)  // a one-byte node: its steps are in pair2_node
+            if (v.byte_node[b0] == node) return v.pair2_node[b0 << 8 | b];
+        return 0;
     };
     v.all_bytes = true;
     for (uint32_t b = 0; b < 256; ++b) {
@@ -245,15 +250,13 @@ Expected<Vocab> Vocab::from_bytes(std::span<const uint8_t> bytes, std::string_vi
         v.all_bytes &= v.byte_token[b] != NONE;
     }
 
-    // ---- step 4: direct tables of the first two bytes ----
-    v.pair2_node.assign(65536, 0);
+    // ---- step 4: direct tables of the first two bytes (pair2_node was filled by the trie build) ----
     v.pair2_token.assign(65536, NONE);
     for (uint32_t b0 = 0; b0 < 256; ++b0) {
         const uint32_t n1 = v.byte_node[b0];
         if (n1 == 0) continue;
         for (uint32_t b1 = 0; b1 < 256; ++b1) {
-            const uint32_t n2 = steps.get(n1, b1);
-            v.pair2_node[b0 << 8 | b1] = n2;
+            const uint32_t n2 = v.pair2_node[b0 << 8 | b1];
             v.pair2_token[b0 << 8 | b1] =
                 (n2 != 0 && v.node_token[n2] != NONE) ? v.node_token[n2] : v.node_token[n1];
         }
@@ -328,7 +331,8 @@ Expected<Vocab> Vocab::from_bytes(std::span<const uint8_t> bytes, std::string_vi
         }
     }
 
-    // ---- steps 11-14: split and pair_merge, in id order; the memo serves the build, then is cleared ----
+    // ---- steps 11-14: split and pair_merge, in id order. The build tests each pair about once, so it
+    // skips the memo, which therefore starts all zero. ----
     {
         const uint64_t slots = pow2_at_least(uint64_t(n) * 2);
         v.pair_merge.assign(slots, 0);
@@ -345,7 +349,7 @@ Expected<Vocab> Vocab::from_bytes(std::span<const uint8_t> bytes, std::string_vi
         const std::string_view tb = v.token(t);
         for (uint32_t a = v.next_prefix[t]; a != NONE; a = v.next_prefix[a]) {
             const uint32_t b = v.find_id(tb.substr(v.token_len[a]));
-            if (b == NONE || a >= t || b >= t || !valid_pair(v, a, b)) continue;
+            if (b == NONE || a >= t || b >= t || !is_valid_pair(v, a, b)) continue;
             const uint64_t key = pair_key(a, b);
             for (uint64_t i = pair_home(key) & v.pair_merge_mask;; i = (i + 1) & v.pair_merge_mask) {
                 const uint64_t e = v.pair_merge[i];
@@ -358,8 +362,6 @@ Expected<Vocab> Vocab::from_bytes(std::span<const uint8_t> bytes, std::string_vi
             break;
         }
     }
-    for (auto& m : v.pair_memo16) m.store(0, std::memory_order_relaxed);
-    for (auto& m : v.pair_memo32) m.store(0, std::memory_order_relaxed);
 
     // ---- step 15: edge1 continuation bits ----
     for (uint64_t& e : v.edge1) {
