@@ -182,4 +182,17 @@ void acquire_cache(CacheLease& lease, uint64_t tokenizer_id, uint64_t workers) {
 
 uint64_t live_cache_bytes() { return LIVE_BYTES.load(); }
 
+std::vector<uint64_t> held_cache_ids() {
+    std::vector<uint64_t> ids;
+    for (const PretokenCache& c : CACHES.caches) ids.push_back(c.tokenizer_id);
+    return ids;
+}
+
+std::vector<uint64_t> pooled_cache_ids() {
+    std::lock_guard<std::mutex> lock(POOL.mutex);
+    std::vector<uint64_t> ids;
+    for (const PretokenCache& c : POOL.caches) ids.push_back(c.tokenizer_id);
+    return ids;
+}
+
 }  // namespace lexaro

@@ -124,4 +124,8 @@ void acquire_cache(CacheLease& lease, uint64_t tokenizer_id, uint64_t workers);
 // Bytes of all slot tables in existence (held or pooled).
 uint64_t live_cache_bytes();
 
+// For tests and diagnostics: the tokenizer ids of the calling thread's holder (in order) and of the pool.
+std::vector<uint64_t> held_cache_ids();
+std::vector<uint64_t> pooled_cache_ids();
+
 }  // namespace lexaro
