@@ -1,6 +1,10 @@
 #include "core/tokenizer.h"
 
 #include <atomic>
+#include <exception>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
 #include <algorithm>
 #include <cstring>
 
@@ -8,6 +12,7 @@
 #include "core/fileio.h"
 #include "core/pcache.h"
 #include "core/scratch.h"
+#include "core/threads.h"
 #include "core/utf8.h"
 
 namespace lexaro {
@@ -263,6 +268,98 @@ Truncation Tokenizer::truncate(std::string_view text, uint64_t max_tokens) const
     uint64_t kept = 0, run = 0;
     while (kept < max_tokens && run + vocab.token_len[ids[kept]] <= cut) run += vocab.token_len[ids[kept++]];
     return {cut, total, kept};
+}
+
+}  // namespace lexaro
+
+namespace lexaro {
+
+namespace {
+
+struct NoState {};
+
+// Runs work(i, workers, state) for every index on `threads` scoped workers that claim indices from one
+// atomic counter, or on the calling thread when fewer than two are asked for. Each worker (or the calling
+// thread) makes one State for the call. A fault in a worker is rethrown after every worker has ended.
+template <class State = NoState, class Work>
+void for_each_text(size_t n, uint64_t threads, Work&& work) {
+    if (n == 0) return;
+    uint64_t count = threads != 0 ? threads : available_parallelism();
+    if (count > n) count = n;
+    if (count < 2) {
+        State state;
+        for (size_t i = 0; i < n; ++i) work(i, uint64_t(1), state);
+        return;
+    }
+    std::atomic<size_t> next{0};
+    std::exception_ptr fault;
+    std::mutex fault_mutex;
+    std::vector<std::thread> workers;
+    workers.reserve(count);
+    const auto run = [&] {
+        try {
+            State state;
+            for (size_t i; (i = next.fetch_add(1, std::memory_order_seq_cst)) < n;) work(i, count, state);
+        } catch (...) {
+            std::lock_guard<std::mutex> lock(fault_mutex);
+            if (!fault) fault = std::current_exception();
+            next.store(n);  // the others stop at their next claim
+        }
+    };
+    try {
+        for (uint64_t w = 0; w < count; ++w) workers.emplace_back(run);
+    } catch (...) {
+        next.store(n);
+        for (std::thread& t : workers) t.join();
+        throw std::runtime_error("lexaro: cannot start a worker thread");
+    }
+    for (std::thread& t : workers) t.join();
+    if (fault) std::rethrow_exception(fault);
+}
+
+// Ordinary encoding, or the special-token split; texts that are not UTF-8 never reach the split.
+bool valid_utf8(std::string_view s) { return utf8_check(s).valid_up_to == s.size(); }
+
+}  // namespace
+
+std::vector<std::vector<uint32_t>> Tokenizer::encode_batch(std::span<const std::string_view> texts, uint64_t threads,
+                                                           bool with_special) const {
+    std::vector<std::vector<uint32_t>> out(texts.size());
+    for_each_text(texts.size(), threads, [&](size_t i, uint64_t workers, NoState&) {
+        if (with_special && valid_utf8(texts[i])) {
+            out[i] = encode_with_special(texts[i]);
+        } else {
+            encode_into_workers(*this, texts[i], out[i], workers);
+        }
+    });
+    return out;
+}
+
+std::vector<uint32_t> Tokenizer::count_batch(std::span<const std::string_view> texts, uint64_t threads,
+                                             bool with_special) const {
+    std::vector<uint32_t> counts(texts.size(), 0);
+    if (texts.empty()) return counts;
+    struct CountScratch {
+        std::vector<uint32_t> ids;
+        CountScratch() { ids.reserve(4096); }
+    };
+    for_each_text<CountScratch>(texts.size(), threads, [&](size_t i, uint64_t workers, CountScratch& scratch) {
+        if (with_special && valid_utf8(texts[i])) {
+            counts[i] = uint32_t(encode_with_special(texts[i]).size());
+            return;
+        }
+        scratch.ids.clear();
+        encode_into_workers(*this, texts[i], scratch.ids, workers);
+        counts[i] = uint32_t(scratch.ids.size());
+    });
+    return counts;
+}
+
+std::vector<Truncation> Tokenizer::truncate_batch(std::span<const std::string_view> texts, uint64_t max_tokens,
+                                                  uint64_t threads) const {
+    std::vector<Truncation> out(texts.size());
+    for_each_text(texts.size(), threads, [&](size_t i, uint64_t, NoState&) { out[i] = truncate(texts[i], max_tokens); });
+    return out;
 }
 
 }  // namespace lexaro
