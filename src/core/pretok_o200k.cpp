@@ -1,6 +1,7 @@
 #include "core/pretok_o200k.h"
 
 #include "core/fileio.h"
+#include "core/pcache.h"
 
 namespace lexaro {
 
@@ -28,6 +29,150 @@ uint64_t UClassO::footprint() const {
     uint64_t n = bmp.size();
     for (int k = 0; k < 5; ++k) n += 4 * uint64_t(lo[k].size() + hi[k].size());
     return n;
+}
+
+}  // namespace lexaro
+
+// ---- the o200k pre-tokenizer ----
+
+namespace lexaro {
+
+namespace {
+
+// In the matchers ASCII is decided on the code point alone: 'A'-'Z' upper-set, 'a'-'z' lower-set.
+inline bool o_upper(const UClassO& u, uint32_t cp) {
+    return cp < 0x80 ? cp - 'A' <= 25 : u.contains(CLASS_UPPER, cp);
+}
+inline bool o_lower(const UClassO& u, uint32_t cp) {
+    return cp < 0x80 ? cp - 'a' <= 25 : u.contains(CLASS_LOWER, cp);
+}
+
+inline bool o_punct(const UClassO& u, uint32_t cp) {
+    if (cp <= 0xFFFF) return (u.bmp[cp] & (1u << CLASS_LETTER | 1u << CLASS_NUMBER | 1u << CLASS_SPACE)) == 0;
+    return !u.contains(CLASS_LETTER, cp) && !u.contains(CLASS_NUMBER, cp) && !u.contains(CLASS_SPACE, cp);
+}
+
+// Rules 1 and 2 with their prefix attempt, then the contraction suffix; O_NO_MATCH if neither matches.
+size_t o_letter_stop(const UClassO& u, const uint8_t* t, size_t pos, size_t end, OChar c) {
+    const bool prefix = c.cp != '\r' && c.cp != '\n' && !u.contains(CLASS_LETTER, c.cp) &&
+                        !u.contains(CLASS_NUMBER, c.cp);
+    size_t stop = O_NO_MATCH;
+    for (auto match : {o_match_ul, o_match_upl}) {
+        if (prefix) stop = match(u, t, pos + c.len, end);
+        if (stop == O_NO_MATCH) stop = match(u, t, pos, end);
+        if (stop != O_NO_MATCH) return o_contraction_stop(t, stop, end);
+    }
+    return O_NO_MATCH;
+}
+
+}  // namespace
+
+size_t o_match_ul(const UClassO& u, const uint8_t* text, size_t start, size_t end) {
+    size_t p = start;
+    bool non_ascii = false;
+    while (p < end) {
+        const OChar c = o_decode(text, p, end);
+        if (!o_upper(u, c.cp)) break;
+        non_ascii |= c.cp >= 0x80;
+        p += c.len;
+    }
+    size_t q = p;
+    while (q < end) {
+        const OChar c = o_decode(text, q, end);
+        if (!o_lower(u, c.cp)) break;
+        q += c.len;
+    }
+    if (q > p) return q;
+    if (!non_ascii) return O_NO_MATCH;  // ASCII capitals are never lower-set: nothing to give back
+    // Give back: the lower run may start inside the upper run, at a character in both sets.
+    size_t stop = O_NO_MATCH;
+    for (size_t r = start; r < p;) {
+        const OChar c = o_decode(text, r, end);
+        r += c.len;
+        if (o_lower(u, c.cp)) stop = r;
+    }
+    return stop;
+}
+
+size_t o_match_upl(const UClassO& u, const uint8_t* text, size_t start, size_t end) {
+    size_t p = start;
+    while (p < end) {
+        const OChar c = o_decode(text, p, end);
+        if (!o_upper(u, c.cp)) break;
+        p += c.len;
+    }
+    if (p == start) return O_NO_MATCH;
+    while (p < end) {
+        const OChar c = o_decode(text, p, end);
+        if (!o_lower(u, c.cp)) break;
+        p += c.len;
+    }
+    return p;
+}
+
+size_t o_general_stop(const UClassO& u, const uint8_t* text, size_t pos, size_t end) {
+    const OChar c = o_decode(text, pos, end);
+
+    if (const size_t stop = o_letter_stop(u, text, pos, end, c); stop != O_NO_MATCH) return stop;
+
+    if (u.contains(CLASS_NUMBER, c.cp)) {
+        size_t i = pos + c.len;
+        for (int n = 1; n < 3 && i < end; ++n) {
+            const OChar d = o_decode(text, i, end);
+            if (!u.contains(CLASS_NUMBER, d.cp)) break;
+            i += d.len;
+        }
+        return i;
+    }
+
+    // Punctuation, optionally led by one space, then any '\r', '\n', '/' bytes.
+    const size_t s = text[pos] == ' ' ? pos + 1 : pos;
+    size_t i = s;
+    while (i < end) {
+        const OChar d = o_decode(text, i, end);
+        if (!o_punct(u, d.cp)) break;
+        i += d.len;
+    }
+    if (i > s) {
+        while (i < end && (text[i] == '\r' || text[i] == '\n' || text[i] == '/')) ++i;
+        return i;
+    }
+
+    // White space: up to the last newline; else all of it at the end of the text; else all but its
+    // last character, which leads the next pre-token.
+    size_t last_newline = O_NO_MATCH, last_start = pos, chars = 0;
+    i = pos;
+    while (i < end) {
+        const OChar d = o_decode(text, i, end);
+        if (!u.contains(CLASS_SPACE, d.cp)) break;
+        if (d.cp == '\n' || d.cp == '\r') last_newline = i;
+        last_start = i;
+        ++chars;
+        i += d.len;
+    }
+    if (chars == 0) return pos + 1;  // no rule matches (possible only with a custom class table)
+    if (last_newline != O_NO_MATCH) return last_newline + 1;
+    if (i == end || chars == 1) return i;
+    return last_start;
+}
+
+void encode_core_o200k(const Vocab& v, const UClassO& u, const uint8_t* text, size_t len, std::vector<uint32_t>& out,
+                       PretokenCache& cache) {
+    cut_o200k<true>(u, text, len,
+                    [&](const uint8_t* piece, size_t piece_len) { encode_piece(v, cache, piece, piece_len, out); });
+}
+
+std::vector<std::pair<uint32_t, uint32_t>> pretokenize_o200k(const UClassO& u, std::string_view text, bool fast) {
+    std::vector<std::pair<uint32_t, uint32_t>> pieces;
+    const auto* t = reinterpret_cast<const uint8_t*>(text.data());
+    auto collect = [&](const uint8_t* piece, size_t piece_len) {
+        pieces.emplace_back(uint32_t(piece - t), uint32_t(piece_len));
+    };
+    if (fast)
+        cut_o200k<true>(u, t, text.size(), collect);
+    else
+        cut_o200k<false>(u, t, text.size(), collect);
+    return pieces;
 }
 
 }  // namespace lexaro

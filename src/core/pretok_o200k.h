@@ -1,11 +1,16 @@
 // UClassO: the character classes of the o200k pre-tokenizer, and its matchers.
 #pragma once
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "core/expected.h"
 #include "core/pretok.h"
@@ -26,5 +31,215 @@ struct UClassO {
     }
     uint64_t footprint() const;
 };
+
+}  // namespace lexaro
+
+// ---- the o200k pre-tokenizer: cutting rules, matchers and the encode loop ----
+
+namespace lexaro {
+
+struct Vocab;
+struct PretokenCache;
+
+inline constexpr size_t O_NO_MATCH = ~size_t(0);
+
+struct OChar {
+    uint32_t cp;
+    uint32_t len;
+};
+
+// Lenient decoding: continuation bytes are not examined; a lead byte without room for its sequence,
+// a stray continuation byte or 0xF8-0xFF stands for itself (U+0080-U+00FF).
+inline OChar o_decode(const uint8_t* t, size_t i, size_t end) {
+    const uint32_t b = t[i];
+    if (b < 0x80) return {b, 1};
+    if ((b & 0xE0) == 0xC0 && i + 1 < end) return {(b & 0x1F) << 6 | (t[i + 1] & 0x3Fu), 2};
+    if ((b & 0xF0) == 0xE0 && i + 2 < end)
+        return {(b & 0x0F) << 12 | (t[i + 1] & 0x3Fu) << 6 | (t[i + 2] & 0x3Fu), 3};
+    if ((b & 0xF8) == 0xF0 && i + 3 < end)
+        return {(b & 0x07) << 18 | (t[i + 1] & 0x3Fu) << 12 | (t[i + 2] & 0x3Fu) << 6 | (t[i + 3] & 0x3Fu), 4};
+    return {b, 1};
+}
+
+// Upper-set run (zero or more) then lower-set run (one or more) from `start`; O_NO_MATCH if none.
+size_t o_match_ul(const UClassO& u, const uint8_t* text, size_t start, size_t end);
+// Upper-set run (one or more) then lower-set run (zero or more) from `start`; O_NO_MATCH if none.
+size_t o_match_upl(const UClassO& u, const uint8_t* text, size_t start, size_t end);
+// Stop of the pre-token at `pos` by the rules over decoded characters (any lead byte).
+size_t o_general_stop(const UClassO& u, const uint8_t* text, size_t pos, size_t end);
+
+// A letter run may swallow one of 's 't 'd 'm 're 've 'll (ASCII case folded) right after it.
+inline size_t o_contraction_stop(const uint8_t* t, size_t stop, size_t end) {
+    if (stop + 1 >= end || t[stop] != '\'') return stop;
+    auto fold = [](uint8_t b) { return uint8_t(b - 'A') <= 25 ? uint8_t(b | 0x20) : b; };
+    const uint8_t x = fold(t[stop + 1]);
+    if (x == 'd' || x == 'm' || x == 's' || x == 't') return stop + 2;
+    if (stop + 2 < end) {
+        const uint8_t y = fold(t[stop + 2]);
+        if (((x == 'r' || x == 'v') && y == 'e') || (x == 'l' && y == 'l')) return stop + 3;
+    }
+    return stop;
+}
+
+// ---- ASCII byte classes, one byte and 16 at a time ----
+
+inline bool o_byte_upper(uint8_t b) { return uint8_t(b - 0x41) <= 25; }
+inline bool o_byte_lower(uint8_t b) { return uint8_t(b - 0x61) <= 25; }
+inline bool o_byte_letter(uint8_t b) { return uint8_t((b | 0x20) - 0x61) <= 25; }
+inline bool o_byte_digit(uint8_t b) { return uint8_t(b - 0x30) <= 9; }
+inline bool o_byte_space(uint8_t b) { return uint8_t(b - 0x09) <= 4 || b == 0x20; }
+inline bool o_byte_newline(uint8_t b) { return b == 0x0A || b == 0x0D; }
+inline bool o_byte_punct(uint8_t b) {
+    return b < 0x80 && !o_byte_letter(b) && !o_byte_digit(b) && !o_byte_space(b);
+}
+
+#if defined(__SSE2__)
+// Bit i set when byte i of the block lies in [first, first + span].
+inline unsigned o_block_range(__m128i v, uint8_t first, uint8_t span) {
+    const __m128i d = _mm_sub_epi8(v, _mm_set1_epi8(char(first)));
+    return unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(d, _mm_set1_epi8(char(span))), d)));
+}
+inline __m128i o_load(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+inline unsigned o_block_upper(const uint8_t* p) { return o_block_range(o_load(p), 0x41, 25); }
+inline unsigned o_block_lower(const uint8_t* p) { return o_block_range(o_load(p), 0x61, 25); }
+inline unsigned o_block_space(const uint8_t* p) {
+    const __m128i v = o_load(p);
+    return o_block_range(v, 0x09, 4) | unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(0x20))));
+}
+inline unsigned o_block_newline(const uint8_t* p) {
+    const __m128i v = o_load(p);
+    return unsigned(_mm_movemask_epi8(
+        _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(0x0A)), _mm_cmpeq_epi8(v, _mm_set1_epi8(0x0D)))));
+}
+inline unsigned o_block_punct(const uint8_t* p) {
+    const __m128i v = o_load(p);
+    const unsigned other = o_block_range(_mm_or_si128(v, _mm_set1_epi8(0x20)), 0x61, 25) |
+                           o_block_range(v, 0x30, 9) | o_block_range(v, 0x09, 4) |
+                           unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(0x20)))) |
+                           unsigned(_mm_movemask_epi8(v));  // bytes of 0x80 and above
+    return ~other & 0xFFFF;
+}
+#else
+template <bool (*InClass)(uint8_t)>
+inline unsigned o_block_bytes(const uint8_t* p) {
+    unsigned m = 0;
+    for (unsigned i = 0; i < 16; ++i) m |= unsigned(InClass(p[i])) << i;
+    return m;
+}
+inline unsigned o_block_upper(const uint8_t* p) { return o_block_bytes<o_byte_upper>(p); }
+inline unsigned o_block_lower(const uint8_t* p) { return o_block_bytes<o_byte_lower>(p); }
+inline unsigned o_block_space(const uint8_t* p) { return o_block_bytes<o_byte_space>(p); }
+inline unsigned o_block_newline(const uint8_t* p) { return o_block_bytes<o_byte_newline>(p); }
+inline unsigned o_block_punct(const uint8_t* p) { return o_block_bytes<o_byte_punct>(p); }
+#endif
+
+// First position at or after i whose byte is outside the class; full blocks first, then byte by byte
+// so that nothing past `end` is read.
+template <unsigned (*Block)(const uint8_t*), bool (*Byte)(uint8_t)>
+inline size_t o_scan(const uint8_t* t, size_t i, size_t end) {
+    for (; i + 16 <= end; i += 16) {
+        const unsigned out = ~Block(t + i) & 0xFFFF;
+        if (out) return i + size_t(__builtin_ctz(out));
+    }
+    while (i < end && Byte(t[i])) ++i;
+    return i;
+}
+
+struct OSpaceRun {
+    size_t stop;
+    size_t last_newline;  // position of the last 0x0A/0x0D in the run, O_NO_MATCH if none
+};
+
+inline OSpaceRun o_scan_space(const uint8_t* t, size_t i, size_t end) {
+    size_t last = O_NO_MATCH;
+    for (; i + 16 <= end; i += 16) {
+        const unsigned out = ~o_block_space(t + i) & 0xFFFF;
+        const unsigned in_run = out ? (out & (0u - out)) - 1 : 0xFFFF;  // bits below the first non-space
+        const unsigned nl = o_block_newline(t + i) & in_run;
+        if (nl) last = i + size_t(31 - __builtin_clz(nl));
+        if (out) return {i + size_t(__builtin_ctz(out)), last};
+    }
+    for (; i < end && o_byte_space(t[i]); ++i)
+        if (o_byte_newline(t[i])) last = i;
+    return {i, last};
+}
+
+// ---- fast forms: pre-tokens decided on ASCII bytes; 0 means a byte of 0x80 or above decides ----
+
+// Letters from `from` (an ASCII letter), as rule 1 (upper then lower) or rule 2 (upper alone).
+inline size_t o_fast_letters(const uint8_t* t, size_t from, size_t end) {
+    size_t p = from;
+    if (o_byte_upper(t[p])) p = o_scan<o_block_upper, o_byte_upper>(t, p + 1, end);
+    if (p < end && t[p] >= 0x80) return 0;  // a non-ASCII upper- or lower-set letter may continue the run
+    size_t q = p;
+    if (q < end && o_byte_lower(t[q])) {
+        q = o_scan<o_block_lower, o_byte_lower>(t, q + 1, end);
+        if (q < end && t[q] >= 0x80) return 0;
+    }
+    return o_contraction_stop(t, q, end);
+}
+
+inline size_t o_fast_space(const uint8_t* t, size_t pos, size_t end) {
+    const OSpaceRun r = o_scan_space(t, pos, end);
+    if (r.stop < end && t[r.stop] >= 0x80) return 0;  // Unicode white space may continue the run
+    if (r.last_newline != O_NO_MATCH) return r.last_newline + 1;
+    if (r.stop == end || r.stop - pos == 1) return r.stop;
+    return r.stop - 1;  // the last space stays to lead the next pre-token
+}
+
+// Punctuation from `from` (an ASCII punctuation byte), then trailing '\r', '\n', '/'.
+inline size_t o_fast_punct(const uint8_t* t, size_t from, size_t end) {
+    size_t i = o_scan<o_block_punct, o_byte_punct>(t, from + 1, end);
+    if (i < end && t[i] >= 0x80) return 0;
+    while (i < end && (t[i] == '\r' || t[i] == '\n' || t[i] == '/')) ++i;
+    return i;
+}
+
+// The pre-token at `pos`, whose byte is below 0x80, or 0 when the general rules must decide.
+inline size_t o_fast_stop(const uint8_t* t, size_t pos, size_t end) {
+    const uint8_t b = t[pos];
+    if (o_byte_letter(b)) return o_fast_letters(t, pos, end);
+    if (o_byte_digit(b)) {
+        size_t i = pos + 1;
+        while (i < end && i - pos < 3 && o_byte_digit(t[i])) ++i;
+        if (i - pos < 3 && i < end && t[i] >= 0x80) return 0;  // a non-ASCII number may continue
+        return i;
+    }
+    if (o_byte_newline(b)) return o_fast_space(t, pos, end);
+    // b may prefix a letter run.
+    if (pos + 1 < end) {
+        const uint8_t n = t[pos + 1];
+        if (n >= 0x80) return 0;
+        if (o_byte_letter(n)) return o_fast_letters(t, pos + 1, end);
+        if (b == ' ' && o_byte_punct(n)) return o_fast_punct(t, pos + 1, end);
+    }
+    if (o_byte_punct(b)) return o_fast_punct(t, pos, end);
+    return o_fast_space(t, pos, end);
+}
+
+// ---- the cutting loop ----
+
+// Calls emit(piece, piece_len) for every pre-token of text[0, len) in order. With Fast, pre-tokens
+// starting at an ASCII byte are decided on bytes where possible; the pieces are the same either way.
+template <bool Fast, class Emit>
+void cut_o200k(const UClassO& u, const uint8_t* text, size_t len, Emit&& emit) {
+    size_t pos = 0;
+    while (pos < len) {
+        size_t stop = 0;
+        if constexpr (Fast) {
+            if (text[pos] < 0x80) stop = o_fast_stop(text, pos, len);
+        }
+        if (stop == 0) stop = o_general_stop(u, text, pos, len);
+        emit(text + pos, stop - pos);
+        pos = stop;
+    }
+}
+
+// Appends the ids of text[0, len) by the o200k rules.
+void encode_core_o200k(const Vocab& v, const UClassO& u, const uint8_t* text, size_t len, std::vector<uint32_t>& out,
+                       PretokenCache& cache);
+
+// The pre-tokens of `text` as (start, length) pairs, by the fast forms or by the general rules alone.
+std::vector<std::pair<uint32_t, uint32_t>> pretokenize_o200k(const UClassO& u, std::string_view text, bool fast);
 
 }  // namespace lexaro
