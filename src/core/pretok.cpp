@@ -3,6 +3,8 @@
 #include <cstring>
 
 #include "core/fileio.h"
+#include "core/pcache.h"
+#include "core/pretok_cut.h"
 
 namespace lexaro {
 
@@ -92,6 +94,32 @@ bool UClass::contains_supplementary(uint32_t k, uint32_t c) const {
 
 uint64_t UClass::footprint() const {
     return 4 * uint64_t(lo0.size() + hi0.size() + lo1.size() + hi1.size() + lo2.size() + hi2.size()) + bmp.size();
+}
+
+}  // namespace lexaro
+
+// ---- the cl100k encode loop ----
+
+namespace lexaro {
+
+void encode_core_cl100k(const Vocab& v, const UClass& u, const uint8_t* text, size_t len, std::vector<uint32_t>& out,
+                        PretokenCache& cache) {
+    cut_cl100k<true>(u, text, len, [&](const uint8_t* piece, size_t piece_len) {
+        encode_piece(v, cache, piece, piece_len, out);
+    });
+}
+
+std::vector<std::pair<uint32_t, uint32_t>> pretokenize_cl100k(const UClass& u, std::string_view text, bool fast) {
+    std::vector<std::pair<uint32_t, uint32_t>> pieces;
+    const auto* base = reinterpret_cast<const uint8_t*>(text.data());
+    auto collect = [&](const uint8_t* piece, size_t piece_len) {
+        pieces.emplace_back(uint32_t(piece - base), uint32_t(piece_len));
+    };
+    if (fast)
+        cut_cl100k<true>(u, base, text.size(), collect);
+    else
+        cut_cl100k<false>(u, base, text.size(), collect);
+    return pieces;
 }
 
 }  // namespace lexaro

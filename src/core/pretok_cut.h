@@ -1,0 +1,337 @@
+// Cutting text into cl100k pre-tokens: the per-character rules, with ASCII fast paths in front.
+//
+// cut_cl100k<Fast>(u, text, len, emit) calls emit(piece, piece_len) for every piece in order.
+// Fast = true is the encode loop: byte-level dispatch for ASCII pieces and 16-byte block scans of
+// ASCII runs. Fast = false decodes and classifies every character one by one, without block scans;
+// it gives the same pieces and serves as the yardstick of the fast paths in tests.
+#pragma once
+#include <emmintrin.h>
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "core/pretok.h"
+
+namespace lexaro::cl100k {
+
+// ---- characters: lenient decoding and classes ----
+
+struct Char {
+    uint32_t cp;
+    uint32_t len;  // bytes, 1 to 4
+};
+
+// A lead byte starts a 2-, 3- or 4-byte sequence when that many bytes remain; the following bytes
+// are taken as they are. Anything else (stray continuation, 0xF8-0xFF, truncated lead) is one
+// character whose code point is the byte value.
+inline Char decode_char(const uint8_t* t, size_t len, size_t pos) {
+    const uint32_t b = t[pos];
+    const size_t left = len - pos;
+    if (b < 0x80) return {b, 1};
+    if ((b & 0xE0) == 0xC0 && left >= 2) return {(b & 0x1F) << 6 | (t[pos + 1] & 0x3Fu), 2};
+    if ((b & 0xF0) == 0xE0 && left >= 3)
+        return {(b & 0x0F) << 12 | (t[pos + 1] & 0x3Fu) << 6 | (t[pos + 2] & 0x3Fu), 3};
+    if ((b & 0xF8) == 0xF0 && left >= 4)
+        return {(b & 0x07) << 18 | (t[pos + 1] & 0x3Fu) << 12 | (t[pos + 2] & 0x3Fu) << 6 | (t[pos + 3] & 0x3Fu), 4};
+    return {b, 1};
+}
+
+inline constexpr uint8_t IS_LETTER = 1u << CLASS_LETTER;
+inline constexpr uint8_t IS_NUMBER = 1u << CLASS_NUMBER;
+inline constexpr uint8_t IS_SPACE = 1u << CLASS_SPACE;
+inline constexpr uint8_t ANY_CLASS = IS_LETTER | IS_NUMBER | IS_SPACE;  // none of these: punctuation
+
+inline uint8_t char_class(const UClass& u, uint32_t cp) {
+    if (cp <= 0xFFFF) return u.bmp[cp] & ANY_CLASS;
+    return uint8_t(ranges_contain(u.lo0.data(), u.hi0.data(), u.lo0.size(), cp) * IS_LETTER |
+                   ranges_contain(u.lo1.data(), u.hi1.data(), u.lo1.size(), cp) * IS_NUMBER |
+                   ranges_contain(u.lo2.data(), u.hi2.data(), u.lo2.size(), cp) * IS_SPACE);
+}
+
+inline bool is_newline(uint8_t b) { return b == '\n' || b == '\r'; }
+
+// ---- ASCII bytes: kinds for the fast path's dispatch, masks for 16-byte blocks ----
+
+enum : uint8_t {
+    K_LETTER,   // A-Z a-z
+    K_DIGIT,    // 0-9
+    K_SPACE,    // 0x20: may stand before a punctuation run
+    K_BLANK,    // 0x09 0x0B 0x0C
+    K_NEWLINE,  // 0x0A 0x0D
+    K_QUOTE,    // 0x27: may start a contraction
+    K_PUNCT,    // any other byte below 0x80
+    K_HIGH,     // 0x80 and above: the general rules decide
+};
+
+constexpr std::array<uint8_t, 256> make_byte_kinds() {
+    std::array<uint8_t, 256> k{};
+    for (int b = 0; b < 256; ++b) {
+        if (b >= 0x80)
+            k[b] = K_HIGH;
+        else if ((b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z'))
+            k[b] = K_LETTER;
+        else if (b >= '0' && b <= '9')
+            k[b] = K_DIGIT;
+        else if (b == ' ')
+            k[b] = K_SPACE;
+        else if (b == '\n' || b == '\r')
+            k[b] = K_NEWLINE;
+        else if (b >= 0x09 && b <= 0x0D)
+            k[b] = K_BLANK;
+        else if (b == '\'')
+            k[b] = K_QUOTE;
+        else
+            k[b] = K_PUNCT;
+    }
+    return k;
+}
+inline constexpr std::array<uint8_t, 256> BYTE_KIND = make_byte_kinds();
+
+// Bit i set when byte i of the block lies in [lo, lo + n).
+inline uint32_t in_range_mask(__m128i b, uint8_t lo, uint8_t n) {
+    const __m128i shifted = _mm_sub_epi8(b, _mm_set1_epi8(char(lo + 0x80)));  // [lo, lo+n) -> [-128, -128+n)
+    return uint32_t(_mm_movemask_epi8(_mm_cmplt_epi8(shifted, _mm_set1_epi8(char(-128 + n)))));
+}
+inline uint32_t eq_mask(__m128i b, uint8_t c) {
+    return uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi8(b, _mm_set1_epi8(char(c)))));
+}
+inline uint32_t letter_mask(__m128i b) { return in_range_mask(_mm_or_si128(b, _mm_set1_epi8(0x20)), 'a', 26); }
+inline uint32_t digit_mask(__m128i b) { return in_range_mask(b, '0', 10); }
+inline uint32_t space_mask(__m128i b) { return in_range_mask(b, 0x09, 5) | eq_mask(b, ' '); }
+inline uint32_t newline_mask(__m128i b) { return eq_mask(b, '\n') | eq_mask(b, '\r'); }
+inline uint32_t punct_mask(__m128i b) {
+    const uint32_t ascii = ~uint32_t(_mm_movemask_epi8(b)) & 0xFFFF;
+    return ascii & ~(letter_mask(b) | digit_mask(b) | space_mask(b));
+}
+
+inline __m128i load16(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+
+// The last n < 16 bytes of the text, from q. Bit i of (mask(bytes) >> shift) describes byte q + i,
+// for the bits in `valid`. Reads the text's last 16 bytes when it has that many, else a padded
+// copy: nothing outside the text is read.
+struct Tail {
+    __m128i bytes;
+    uint32_t shift;
+    uint32_t valid;
+};
+
+inline Tail load_tail(const uint8_t* t, size_t q, size_t len) {
+    const size_t n = len - q;
+    const uint32_t valid = (1u << n) - 1;
+    if (len >= 16) return {load16(t + len - 16), uint32_t(16 - n), valid};
+    alignas(16) uint8_t copy[16] = {};
+    std::memcpy(copy, t + q, n);
+    return {_mm_load_si128(reinterpret_cast<const __m128i*>(copy)), 0, valid};
+}
+
+// End of the run of bytes accepted by `mask` from q (q <= len).
+template <class Mask>
+inline size_t skip_run(const uint8_t* t, size_t q, size_t len, Mask mask) {
+    for (; len - q >= 16; q += 16)
+        if (const uint32_t stop = ~mask(load16(t + q)) & 0xFFFF) return q + uint32_t(__builtin_ctz(stop));
+    if (q == len) return len;
+    const Tail b = load_tail(t, q, len);
+    const uint32_t stop = ~(mask(b.bytes) >> b.shift) & b.valid;
+    return stop ? q + uint32_t(__builtin_ctz(stop)) : len;
+}
+
+// ASCII white space from q; nl_end becomes the end of the last newline byte skipped, if any.
+inline size_t skip_ascii_space(const uint8_t* t, size_t q, size_t len, size_t& nl_end) {
+    auto scan = [&](uint32_t space, uint32_t newline, uint32_t valid) -> uint32_t {  // returns the stop bits
+        const uint32_t stop = ~space & valid;
+        const uint32_t run = stop ? (1u << __builtin_ctz(stop)) - 1 : valid;
+        if (const uint32_t nl = newline & run) nl_end = q + 32 - uint32_t(__builtin_clz(nl));
+        return stop;
+    };
+    for (; len - q >= 16; q += 16) {
+        const __m128i b = load16(t + q);
+        if (const uint32_t stop = scan(space_mask(b), newline_mask(b), 0xFFFF)) return q + uint32_t(__builtin_ctz(stop));
+    }
+    if (q == len) return len;
+    const Tail b = load_tail(t, q, len);
+    const uint32_t stop = scan(space_mask(b.bytes) >> b.shift, newline_mask(b.bytes) >> b.shift, b.valid);
+    return stop ? q + uint32_t(__builtin_ctz(stop)) : len;
+}
+
+// ---- the runs of the general rules ----
+
+// End of the contraction ('s 't 'm 'd 'll 're 've, letters in either case) after the apostrophe at
+// pos; 0 when there is none.
+inline size_t contraction_end(const uint8_t* t, size_t len, size_t pos) {
+    const size_t left = len - pos;
+    if (left < 2) return 0;
+    const uint8_t l1 = t[pos + 1] | 0x20;  // lower case for letters; no other byte maps onto one
+    if (l1 == 's' || l1 == 't' || l1 == 'm' || l1 == 'd') return pos + 2;
+    if (left < 3) return 0;
+    const uint8_t l2 = t[pos + 2] | 0x20;
+    if ((l1 == 'l' && l2 == 'l') || (l1 == 'r' && l2 == 'e') || (l1 == 'v' && l2 == 'e')) return pos + 3;
+    return 0;
+}
+
+// The rest of a letter run from q, character by character.
+template <bool Fast>
+[[gnu::noinline]] size_t letter_run_rest(const UClass& u, const uint8_t* t, size_t len, size_t q) {
+    while (q < len) {
+        if constexpr (Fast) {
+            q = skip_run(t, q, len, [](__m128i b) { return letter_mask(b); });
+            if (q == len || t[q] < 0x80) break;
+        }
+        const Char c = decode_char(t, len, q);
+        if (!(char_class(u, c.cp) & IS_LETTER)) break;
+        q += c.len;
+    }
+    return q;
+}
+
+// End of the run of letters from q.
+template <bool Fast>
+[[gnu::always_inline]] inline size_t letter_run_end(const UClass& u, const uint8_t* t, size_t len, size_t q) {
+    if constexpr (Fast) {
+        q = skip_run(t, q, len, [](__m128i b) { return letter_mask(b); });
+        if (q == len || t[q] < 0x80) return q;
+    }
+    return letter_run_rest<Fast>(u, t, len, q);
+}
+
+// The rest of a punctuation run from q, character by character.
+template <bool Fast>
+[[gnu::noinline]] size_t punct_run_rest(const UClass& u, const uint8_t* t, size_t len, size_t q) {
+    while (q < len) {
+        if constexpr (Fast) {
+            q = skip_run(t, q, len, [](__m128i b) { return punct_mask(b); });
+            if (q == len || t[q] < 0x80) break;
+        }
+        const Char c = decode_char(t, len, q);
+        if (char_class(u, c.cp) & ANY_CLASS) break;
+        q += c.len;
+    }
+    return q;
+}
+
+// End of a punctuation piece whose run continues at q: more punctuation, then newline bytes.
+template <bool Fast>
+[[gnu::always_inline]] inline size_t punct_piece_end(const UClass& u, const uint8_t* t, size_t len, size_t q) {
+    if constexpr (Fast) {
+        q = skip_run(t, q, len, [](__m128i b) { return punct_mask(b); });
+        if (q < len && t[q] >= 0x80) q = punct_run_rest<Fast>(u, t, len, q);
+        return skip_run(t, q, len, [](__m128i b) { return newline_mask(b); });
+    }
+    q = punct_run_rest<Fast>(u, t, len, q);
+    while (q < len && is_newline(t[q])) ++q;
+    return q;
+}
+
+// End of the white-space piece starting at pos (the character there is white space).
+template <bool Fast>
+inline size_t space_piece_end(const UClass& u, const uint8_t* t, size_t len, size_t pos) {
+    size_t q = pos, last = pos, nl_end = 0;  // last: start of the run's last character
+    while (q < len) {
+        if constexpr (Fast) {
+            const size_t r = skip_ascii_space(t, q, len, nl_end);
+            if (r > q) last = r - 1;
+            q = r;
+            if (q == len || t[q] < 0x80) break;
+        }
+        const Char c = decode_char(t, len, q);
+        if (!(char_class(u, c.cp) & IS_SPACE)) break;
+        // Newlines count as bytes: lenient decoding lets a longer white-space character end in
+        // 0x0A or 0x0D (C0 0A, E2 80 0A), and the piece then ends right after that byte.
+        for (uint32_t i = 0; i < c.len; ++i)
+            if (is_newline(t[q + i])) nl_end = q + i + 1;
+        last = q;
+        q += c.len;
+    }
+    if (q == len) return len;     // trailing white space stays whole
+    if (nl_end) return nl_end;    // up to the last newline
+    if (last > pos) return last;  // leave the last character to prefix what follows
+    return q;
+}
+
+// The piece starting at pos by the per-character rules; returns its end.
+template <bool Fast>
+[[gnu::noinline]] size_t cut_general(const UClass& u, const uint8_t* t, size_t len, size_t pos) {
+    const uint8_t b0 = t[pos];
+    if (b0 == '\'')
+        if (const size_t end = contraction_end(t, len, pos)) return end;
+    const Char c = decode_char(t, len, pos);
+    const uint8_t cls = char_class(u, c.cp);
+    const size_t next = pos + c.len;
+    if (cls & IS_LETTER) return letter_run_end<Fast>(u, t, len, next);
+    const bool newline = is_newline(b0);  // a one-byte character: lead bytes are 0xC0 or above
+    if (!newline && !(cls & IS_NUMBER) && next < len) {
+        const Char d = decode_char(t, len, next);
+        if (char_class(u, d.cp) & IS_LETTER) return letter_run_end<Fast>(u, t, len, next + d.len);
+    }
+    if (cls & IS_NUMBER) {
+        size_t q = next;
+        for (int n = 1; n < 3 && q < len; ++n) {
+            const Char d = decode_char(t, len, q);
+            if (!(char_class(u, d.cp) & IS_NUMBER)) break;
+            q += d.len;
+        }
+        return q;
+    }
+    // Only the ASCII space may stand before a punctuation run.
+    const size_t s = b0 == ' ' ? pos + 1 : pos;
+    if (s < len) {
+        const Char d = s == pos ? c : decode_char(t, len, s);
+        const uint8_t dcls = s == pos ? cls : char_class(u, d.cp);
+        if (!(dcls & ANY_CLASS)) return punct_piece_end<Fast>(u, t, len, s + d.len);
+    }
+    if (cls & IS_SPACE) return space_piece_end<Fast>(u, t, len, pos);
+    return pos + 1;  // unreachable with consistent class tables
+}
+
+// The piece starting at pos decided from ASCII bytes alone; 0 when a byte of 0x80 or above could
+// change the outcome and the general rules must decide.
+[[gnu::always_inline]] inline size_t cut_ascii(const UClass& u, const uint8_t* t, size_t len, size_t pos) {
+    const uint8_t k0 = BYTE_KIND[t[pos]];
+    if (k0 == K_LETTER) return letter_run_end<true>(u, t, len, pos + 1);
+    const size_t left = len - pos;
+    if (k0 == K_DIGIT) {
+        size_t n = 1;
+        while (n < 3 && n < left && BYTE_KIND[t[pos + n]] == K_DIGIT) ++n;
+        if (n < 3 && n < left && t[pos + n] >= 0x80) return 0;  // may be a further number
+        return pos + n;
+    }
+    if (k0 == K_HIGH) return 0;
+    if (left == 1) return pos + 1;  // a lone punctuation or white-space byte at the end
+    const uint8_t k1 = BYTE_KIND[t[pos + 1]];
+    if (k0 != K_NEWLINE) {  // a newline is never a prefix
+        if (k1 == K_LETTER) {
+            if (k0 == K_QUOTE)
+                if (const size_t end = contraction_end(t, len, pos)) return end;
+            return letter_run_end<true>(u, t, len, pos + 2);
+        }
+        if (k1 == K_HIGH) return 0;  // could be a letter after the prefix
+        if (k0 == K_PUNCT || k0 == K_QUOTE) return punct_piece_end<true>(u, t, len, pos + 1);
+        if (k0 == K_SPACE && (k1 == K_PUNCT || k1 == K_QUOTE)) return punct_piece_end<true>(u, t, len, pos + 2);
+    }
+    // White space: 0x09-0x0D or 0x20.
+    size_t nl_end = 0;
+    const size_t q = skip_ascii_space(t, pos, len, nl_end);
+    if (q == len) return len;
+    if (t[q] >= 0x80) return 0;  // may be Unicode white space
+    if (nl_end) return nl_end;
+    return q - pos >= 2 ? q - 1 : pos + 1;
+}
+
+}  // namespace lexaro::cl100k
+
+namespace lexaro {
+
+template <bool Fast, class Emit>
+inline void cut_cl100k(const UClass& u, const uint8_t* text, size_t len, Emit&& emit) {
+    size_t pos = 0;
+    while (pos < len) {
+        size_t end = 0;
+        if constexpr (Fast) end = cl100k::cut_ascii(u, text, len, pos);
+        if (end == 0) end = cl100k::cut_general<Fast>(u, text, len, pos);
+        emit(text + pos, end - pos);
+        pos = end;
+    }
+}
+
+}  // namespace lexaro
