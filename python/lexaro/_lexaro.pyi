@@ -1,4 +1,8 @@
-from typing import final
+from collections.abc import Iterable
+from typing import Literal, final
+
+import numpy as np
+import numpy.typing as npt
 
 __version__: str
 BUILTIN_ENCODINGS: list[str]
@@ -17,3 +21,40 @@ class Tokenizer:
     def max_token_value(self) -> int: ...
     @property
     def eot_token(self) -> int: ...
+    def encode(
+        self,
+        text: str,
+        allowed_special: Literal["all"] | Iterable[str] | None = None,
+        disallowed_special: Literal["all"] | Iterable[str] | None = None,
+    ) -> list[int]:
+        """tiktoken's `Encoding.encode`: raise if a disallowed special string occurs;
+        otherwise encode, turning allowed specials into their ids."""
+    def encode_ordinary(self, text: str) -> list[int]:
+        """Encode ignoring special tokens entirely (tiktoken's `encode_ordinary`)."""
+    def encode_bytes(self, data: bytes) -> list[int]:
+        """Encode raw bytes (no UTF-8 validation)."""
+    def encode_with_special(self, text: str) -> list[int]:
+        """Every special-token string is turned into its id."""
+    def encode_to_buffer(
+        self,
+        text: str,
+        allowed_special: Literal["all"] | Iterable[str] | None = None,
+        disallowed_special: Literal["all"] | Iterable[str] | None = None,
+    ) -> bytes:
+        """Same as `encode`, but returns the ids as a little-endian uint32 buffer —
+        the Python wrapper turns it into a numpy array with no per-token Python
+        int objects (the cost that otherwise dominates big inputs)."""
+    def encode_to_numpy(
+        self,
+        text: str,
+        allowed_special: Literal["all"] | Iterable[str] | None = None,
+        disallowed_special: Literal["all"] | Iterable[str] | None = None,
+    ) -> npt.NDArray[np.uint32]:
+        """Same as `encode`, but returns a numpy `uint32` array — the fastest path
+        from Python: no per-token Python int objects, just one buffer."""
+    def encode_single_token(self, piece: bytes | str) -> int:
+        """Exact bytes/str of a SINGLE token -> its id."""
+    def truncate(self, text: str, max_tokens: int) -> tuple[str, int]:
+        """Truncate to at most `max_tokens` tokens. Returns `(text, total_tokens)`,
+        where `total_tokens` counts the whole input whether or not it was cut."""
+    def count(self, text: str) -> int: ...

@@ -1,6 +1,7 @@
 // The Tokenizer class: construction, deallocation, repr, properties and the type spec.
 #include "python/args.h"
 #include "python/convert.h"
+#include "python/encode_methods.h"
 #include "python/fault.h"
 #include "python/tokenizer_object.h"
 
@@ -93,11 +94,61 @@ PyGetSetDef TOKENIZER_PROPERTIES[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
+// ---- methods ----
+
+// METH_FASTCALL | METH_KEYWORDS functions are stored in the table as PyCFunction.
+template <class Function>
+PyCFunction fastcall(Function* function) {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
+}
+
+constexpr int FASTCALL_KEYWORDS = METH_FASTCALL | METH_KEYWORDS;
+
+// In registration order. Each docstring is the text signature, "\n--\n\n", then the doc text.
+PyMethodDef TOKENIZER_METHODS[] = {
+    {"encode", fastcall(method_encode), FASTCALL_KEYWORDS,
+     "encode($self, text, allowed_special=None, disallowed_special=None)\n--\n\n"
+     "tiktoken's `Encoding.encode`: raise if a disallowed special string occurs;\n"
+     "otherwise encode, turning allowed specials into their ids."},
+    {"encode_ordinary", fastcall(method_encode_ordinary), FASTCALL_KEYWORDS,
+     "encode_ordinary($self, text)\n--\n\n"
+     "Encode ignoring special tokens entirely (tiktoken's `encode_ordinary`)."},
+    {"encode_bytes", fastcall(method_encode_bytes), FASTCALL_KEYWORDS,
+     "encode_bytes($self, data)\n--\n\n"
+     "Encode raw bytes (no UTF-8 validation)."},
+    {"encode_with_special", fastcall(method_encode_with_special), FASTCALL_KEYWORDS,
+     "encode_with_special($self, text)\n--\n\n"
+     "Every special-token string is turned into its id."},
+    {"encode_to_buffer", fastcall(method_encode_to_buffer), FASTCALL_KEYWORDS,
+     "encode_to_buffer($self, text, allowed_special=None, disallowed_special=None)\n--\n\n"
+     "Same as `encode`, but returns the ids as a little-endian uint32 buffer \u2014\n"
+     "the Python wrapper turns it into a numpy array with no per-token Python\n"
+     "int objects (the cost that otherwise dominates big inputs)."},
+    {"encode_to_numpy", fastcall(method_encode_to_numpy), FASTCALL_KEYWORDS,
+     "encode_to_numpy($self, text, allowed_special=None, disallowed_special=None)\n--\n\n"
+     "Same as `encode`, but returns a numpy `uint32` array \u2014 the fastest path\n"
+     "from Python: no per-token Python int objects, just one buffer."},
+    // encode_batch_to_numpy, encode_with_offsets
+    {"encode_single_token", fastcall(method_encode_single_token), FASTCALL_KEYWORDS,
+     "encode_single_token($self, piece)\n--\n\n"
+     "Exact bytes/str of a SINGLE token -> its id."},
+    {"truncate", fastcall(method_truncate), FASTCALL_KEYWORDS,
+     "truncate($self, text, max_tokens)\n--\n\n"
+     "Truncate to at most `max_tokens` tokens. Returns `(text, total_tokens)`,\n"
+     "where `total_tokens` counts the whole input whether or not it was cut."},
+    // truncate_batch
+    {"count", fastcall(method_count), FASTCALL_KEYWORDS, "count($self, text)\n--\n\n"},
+    // encode_batch, count_batch, decode, decode_bytes, decode_single_token_bytes, decode_batch,
+    // token_byte_values, is_special_token, special_tokens
+    {nullptr, nullptr, 0, nullptr},
+};
+
 PyType_Slot TOKENIZER_SLOTS[] = {
     {Py_tp_doc, const_cast<char*>("Tokenizer(encoding, datadir=\"\")\n--\n\n")},
     {Py_tp_new, reinterpret_cast<void*>(tokenizer_new)},
     {Py_tp_dealloc, reinterpret_cast<void*>(tokenizer_dealloc)},
     {Py_tp_repr, reinterpret_cast<void*>(tokenizer_repr)},
+    {Py_tp_methods, TOKENIZER_METHODS},
     {Py_tp_getset, TOKENIZER_PROPERTIES},
     {0, nullptr},
 };
