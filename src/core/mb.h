@@ -2,6 +2,7 @@
 // and backtracking.
 #pragma once
 #include <cstddef>
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -38,7 +39,7 @@ bool is_valid_pair(const Vocab& v, uint32_t a, uint32_t b);
 inline bool valid_pair(const Vocab& v, uint32_t a, uint32_t b) {
     if (!v.wide_ids) {
         const MemoProbe p = memo_probe_narrow(a, b);
-        auto& slot = v.pair_memo16[p.slot];
+        std::atomic_ref<uint16_t> slot(v.pair_memo16.data()[p.slot]);
         const uint32_t e = slot.load(std::memory_order_relaxed);
         if ((e & ~1u) == p.tag) return e & 1;
         const bool ok = is_valid_pair(v, a, b);
@@ -46,7 +47,7 @@ inline bool valid_pair(const Vocab& v, uint32_t a, uint32_t b) {
         return ok;
     }
     const MemoProbe p = memo_probe_wide(a, b);
-    auto& slot = v.pair_memo32[p.slot];
+    std::atomic_ref<uint32_t> slot(v.pair_memo32.data()[p.slot]);
     const uint32_t e = slot.load(std::memory_order_relaxed);
     if ((e & ~1u) == p.tag) return e & 1;
     const bool ok = is_valid_pair(v, a, b);

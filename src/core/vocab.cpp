@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "core/mb.h"
@@ -23,12 +25,23 @@ uint64_t load64(const uint8_t* p) {
     return v;
 }
 
+uint32_t load32(const uint8_t* p) {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+
 uint64_t bytes_hash(const uint8_t* p, size_t n) {
     uint64_t h = (n + 1) * K_MUL;
-    size_t i = 0;
-    for (; i + 8 <= n; i += 8) h = (h ^ load64(p + i)) * 0xC2B2AE3D27D4EB4Full, h ^= h >> 31;
-    uint64_t tail = 0;
-    for (size_t k = 0; i + k < n; ++k) tail |= uint64_t(p[i + k]) << (8 * k);
+    uint64_t tail;
+    if (n >= 8) {
+        for (size_t i = 0; i + 8 < n; i += 8) h = (h ^ load64(p + i)) * 0xC2B2AE3D27D4EB4Full, h ^= h >> 31;
+        tail = load64(p + n - 8);  // overlaps the last full word; the length in h keeps it unambiguous
+    } else if (n >= 4) {
+        tail = load32(p) | uint64_t(load32(p + n - 4)) << 32;
+    } else {
+        tail = n ? uint64_t(p[0]) | uint64_t(p[n / 2]) << 8 | uint64_t(p[n - 1]) << 16 : 0;
+    }
     h = (h ^ tail) * K_MUL;
     return h ^ (h >> 32);
 }
@@ -120,6 +133,17 @@ constexpr uint64_t EDGE2_MAX_SLOTS = uint64_t(1) << 24;
 
 }  // namespace
 
+template <class T>
+ZeroedArray<T>::ZeroedArray(size_t n) : p_(static_cast<T*>(std::calloc(n, sizeof(T)))), n_(n) {
+    if (!p_ && n) throw std::bad_alloc();
+}
+template <class T>
+ZeroedArray<T>::~ZeroedArray() {
+    std::free(p_);
+}
+template class ZeroedArray<uint16_t>;
+template class ZeroedArray<uint32_t>;
+
 uint32_t Vocab::find_id(std::string_view bytes) const {
     if (bytes.empty() || token_ids.slots.empty()) return NONE;
     const auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
@@ -173,12 +197,13 @@ Expected<Vocab> Vocab::from_bytes(std::span<const uint8_t> bytes, std::string_vi
     v.token_offsets.reserve(size_t(n) + 1);
     v.token_offsets.push_back(0);
     v.token_len.resize(n);
-    v.token_bytes.reserve(size - 4 - size_t(n) * 6);
-    for (uint32_t t = 0; t < n; ++t) {
+    v.token_bytes.resize(size - 4 - size_t(n) * 6);  // the records hold exactly the token bytes and 6 more each
+    for (uint32_t t = 0, at = 0; t < n; ++t) {
         const uint8_t* src = data + rec_pos[t];
         const uint32_t len = uint32_t(src[-2]) | uint32_t(src[-1]) << 8;
-        v.token_bytes.insert(v.token_bytes.end(), src, src + len);
-        v.token_offsets.push_back(uint32_t(v.token_bytes.size()));
+        std::memcpy(v.token_bytes.data() + at, src, len);
+        at += len;
+        v.token_offsets.push_back(at);
         v.token_len[t] = uint8_t(len);
     }
     rec_pos = {};
@@ -340,9 +365,9 @@ Expected<Vocab> Vocab::from_bytes(std::span<const uint8_t> bytes, std::string_vi
     }
     v.wide_ids = n >= 131073;
     if (v.wide_ids)
-        v.pair_memo32 = std::vector<std::atomic<uint32_t>>(size_t(1) << 21);
+        v.pair_memo32 = ZeroedArray<uint32_t>(size_t(1) << 21);
     else
-        v.pair_memo16 = std::vector<std::atomic<uint16_t>>(size_t(1) << 20);
+        v.pair_memo16 = ZeroedArray<uint16_t>(size_t(1) << 20);
     v.split.resize(n);
     for (uint32_t t = 0; t < n; ++t) {
         v.split[t] = {t, t};

@@ -2,6 +2,8 @@
 #pragma once
 #include <array>
 #include <atomic>
+#include <cstddef>
+#include <utility>
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -16,6 +18,31 @@ inline constexpr uint32_t MAX_TOKENS = 262144;   // the file format's limit on N
 inline constexpr uint32_t MAX_NODES = 0xFFFFF;    // node ids are packed into 20 bits
 inline constexpr uint32_t NO_BEST = 0x3FFFF;     // "no token" in the 18-bit id field of edge2
 inline constexpr uint64_t K_MUL = 0x9E3779B97F4A7C15ull;
+
+// A zero-filled array from calloc: large tables get untouched pages from the system, so the cost of
+// zeroing them is paid page by page on first use instead of up front.
+template <class T>
+class ZeroedArray {
+public:
+    ZeroedArray() = default;
+    explicit ZeroedArray(size_t n);
+    ZeroedArray(ZeroedArray&& o) noexcept : p_(o.p_), n_(o.n_) { o.p_ = nullptr, o.n_ = 0; }
+    ZeroedArray& operator=(ZeroedArray&& o) noexcept {
+        std::swap(p_, o.p_);
+        std::swap(n_, o.n_);
+        return *this;
+    }
+    ~ZeroedArray();
+    size_t size() const { return n_; }
+    bool empty() const { return n_ == 0; }
+    T* data() const { return p_; }
+    const T* begin() const { return p_; }
+    const T* end() const { return p_ + n_; }
+
+private:
+    T* p_ = nullptr;
+    size_t n_ = 0;
+};
 
 struct Split {
     uint32_t left;
@@ -41,8 +68,8 @@ struct Vocab {
     std::vector<uint32_t> next_prefix;
     std::vector<Split> split;
     std::vector<uint64_t> pair_merge;
-    mutable std::vector<std::atomic<uint16_t>> pair_memo16;  // written by encoders through relaxed atomics
-    mutable std::vector<std::atomic<uint32_t>> pair_memo32;
+    ZeroedArray<uint16_t> pair_memo16;  // written by encoders through relaxed std::atomic_ref
+    ZeroedArray<uint32_t> pair_memo32;
     std::vector<uint64_t> edge2;
     std::vector<uint64_t> edge1;
     std::vector<uint32_t> cp3_node;

@@ -97,8 +97,8 @@ TEST(builtin_lookup_tables_agree_with_token_bytes) {
         CHECK_EQ(v->find_id(""), NONE);
         // U+4E00: the three-byte table starts from the node after the first two bytes
         CHECK_EQ(v->cp3_node[cp3_index(0xE4, 0xB8, 0x80)], v->pair2_node[0xE4B8]);
-        CHECK(std::all_of(v->pair_memo16.begin(), v->pair_memo16.end(), [](auto& m) { return m.load() == 0; }));
-        CHECK(std::all_of(v->pair_memo32.begin(), v->pair_memo32.end(), [](auto& m) { return m.load() == 0; }));
+        CHECK(std::all_of(v->pair_memo16.begin(), v->pair_memo16.end(), [](uint16_t m) { return m == 0; }));
+        CHECK(std::all_of(v->pair_memo32.begin(), v->pair_memo32.end(), [](uint32_t m) { return m == 0; }));
     }
 }
 
