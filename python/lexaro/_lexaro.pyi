@@ -1,4 +1,4 @@
-from collections.abc import Iterable
+from collections.abc import Iterable, Sequence
 from typing import Literal, final
 
 import numpy as np
@@ -21,6 +21,8 @@ class Tokenizer:
     def max_token_value(self) -> int: ...
     @property
     def eot_token(self) -> int: ...
+    @property
+    def special_tokens_set(self) -> set[str]: ...
     def encode(
         self,
         text: str,
@@ -52,9 +54,24 @@ class Tokenizer:
     ) -> npt.NDArray[np.uint32]:
         """Same as `encode`, but returns a numpy `uint32` array — the fastest path
         from Python: no per-token Python int objects, just one buffer."""
+    def encode_with_offsets(
+        self, text: str, unit: Literal["byte", "char"] = "byte"
+    ) -> tuple[list[int], list[tuple[int, int]]]:
+        """Ordinary ids + per-token spans. `unit="byte"` gives exact UTF-8 byte
+        offsets (they tile the input); `unit="char"` gives code-point offsets
+        (HF `offset_mapping` shape)."""
     def encode_single_token(self, piece: bytes | str) -> int:
         """Exact bytes/str of a SINGLE token -> its id."""
     def truncate(self, text: str, max_tokens: int) -> tuple[str, int]:
         """Truncate to at most `max_tokens` tokens. Returns `(text, total_tokens)`,
         where `total_tokens` counts the whole input whether or not it was cut."""
     def count(self, text: str) -> int: ...
+    def decode(self, ids: Sequence[int], errors: str = "replace") -> str: ...
+    def decode_bytes(self, ids: Sequence[int]) -> bytes: ...
+    def decode_single_token_bytes(self, id: int) -> bytes: ...
+    def decode_batch(self, batch: Sequence[Sequence[int]], errors: str = "replace") -> list[str]: ...
+    def token_byte_values(self) -> list[bytes]:
+        """All base-vocab token byte strings, indexed by id."""
+    def is_special_token(self, id: int) -> bool: ...
+    def special_tokens(self) -> list[tuple[str, int]]:
+        """`{special string: id}` — tiktoken's `_special_tokens`."""

@@ -1,14 +1,18 @@
 // The Tokenizer class: construction, deallocation, repr, properties and the type spec.
 #include "python/args.h"
 #include "python/convert.h"
+#include "python/decode_methods.h"
 #include "python/encode_methods.h"
 #include "python/fault.h"
+#include "python/introspect_methods.h"
+#include "python/offset_methods.h"
 #include "python/tokenizer_object.h"
 
 #include <new>
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace lexaro::py {
 
@@ -91,6 +95,7 @@ PyGetSetDef TOKENIZER_PROPERTIES[] = {
     {"n_vocab", get_n_vocab, nullptr, nullptr, nullptr},
     {"max_token_value", get_max_token_value, nullptr, nullptr, nullptr},
     {"eot_token", get_eot_token, nullptr, nullptr, nullptr},
+    {"special_tokens_set", get_special_tokens_set, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -128,7 +133,12 @@ PyMethodDef TOKENIZER_METHODS[] = {
      "encode_to_numpy($self, text, allowed_special=None, disallowed_special=None)\n--\n\n"
      "Same as `encode`, but returns a numpy `uint32` array \u2014 the fastest path\n"
      "from Python: no per-token Python int objects, just one buffer."},
-    // encode_batch_to_numpy, encode_with_offsets
+    // encode_batch_to_numpy
+    {"encode_with_offsets", fastcall(method_encode_with_offsets), FASTCALL_KEYWORDS,
+     "encode_with_offsets($self, text, unit=\"byte\")\n--\n\n"
+     "Ordinary ids + per-token spans. `unit=\"byte\"` gives exact UTF-8 byte\n"
+     "offsets (they tile the input); `unit=\"char\"` gives code-point offsets\n"
+     "(HF `offset_mapping` shape)."},
     {"encode_single_token", fastcall(method_encode_single_token), FASTCALL_KEYWORDS,
      "encode_single_token($self, piece)\n--\n\n"
      "Exact bytes/str of a SINGLE token -> its id."},
@@ -138,8 +148,22 @@ PyMethodDef TOKENIZER_METHODS[] = {
      "where `total_tokens` counts the whole input whether or not it was cut."},
     // truncate_batch
     {"count", fastcall(method_count), FASTCALL_KEYWORDS, "count($self, text)\n--\n\n"},
-    // encode_batch, count_batch, decode, decode_bytes, decode_single_token_bytes, decode_batch,
-    // token_byte_values, is_special_token, special_tokens
+    // encode_batch, count_batch
+    {"decode", fastcall(method_decode), FASTCALL_KEYWORDS, "decode($self, ids, errors=\"replace\")\n--\n\n"},
+    {"decode_bytes", fastcall(method_decode_bytes), FASTCALL_KEYWORDS, "decode_bytes($self, ids)\n--\n\n"},
+    {"decode_single_token_bytes", fastcall(method_decode_single_token_bytes), FASTCALL_KEYWORDS,
+     "decode_single_token_bytes($self, id)\n--\n\n"},
+    {"decode_batch", fastcall(method_decode_batch), FASTCALL_KEYWORDS,
+     "decode_batch($self, batch, errors=\"replace\")\n--\n\n"},
+    {"token_byte_values", fastcall(method_token_byte_values), FASTCALL_KEYWORDS,
+     "token_byte_values($self)\n--\n\n"
+     "All base-vocab token byte strings, indexed by id."},
+    {"is_special_token", fastcall(method_is_special_token), FASTCALL_KEYWORDS,
+     "is_special_token($self, id)\n--\n\n"},
+    // Moved behind the properties in the class __dict__ (see tokenizer_type()).
+    {"special_tokens", fastcall(method_special_tokens), FASTCALL_KEYWORDS,
+     "special_tokens($self)\n--\n\n"
+     "`{special string: id}` \u2014 tiktoken's `_special_tokens`."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -167,6 +191,36 @@ PyType_Spec TOKENIZER_SPEC = {
     TOKENIZER_SLOTS,
 };
 
+// Moves `key` of the class __dict__ to just after `anchor`, keeping the order of the other entries.
+// CPython fills the dict with all methods before the properties; the class's documented order
+// has the last method behind them.
+bool move_after(PyObject* dict, const char* key, const char* anchor) {
+    PyRef value = PyRef::borrow(PyDict_GetItemString(dict, key));
+    if (!value) {
+        PyErr_Format(PyExc_SystemError, "Tokenizer has no member %s", key);
+        return false;
+    }
+    if (PyDict_DelItemString(dict, key) != 0) return false;
+    PyRef keys(PyDict_Keys(dict));
+    if (!keys) return false;
+    // The entries after the anchor are taken out and put back behind the moved one.
+    std::vector<std::pair<PyRef, PyRef>> tail;
+    bool past_anchor = false;
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(keys.get()); ++i) {
+        PyObject* name = PyList_GET_ITEM(keys.get(), i);
+        if (past_anchor) tail.emplace_back(PyRef::borrow(name), PyRef::borrow(PyDict_GetItem(dict, name)));
+        if (PyUnicode_Check(name) && PyUnicode_CompareWithASCIIString(name, anchor) == 0) past_anchor = true;
+    }
+    for (const auto& [name, item] : tail) {
+        if (PyDict_DelItem(dict, name.get()) != 0) return false;
+    }
+    if (PyDict_SetItemString(dict, key, value.get()) != 0) return false;
+    for (const auto& [name, item] : tail) {
+        if (PyDict_SetItem(dict, name.get(), item.get()) != 0) return false;
+    }
+    return true;
+}
+
 // Created on the first module execution and reused by later ones.
 PyObject* TOKENIZER_TYPE = nullptr;
 
@@ -176,6 +230,12 @@ PyObject* tokenizer_type() {
     if (TOKENIZER_TYPE == nullptr) {
         TOKENIZER_TYPE = PyType_FromSpec(&TOKENIZER_SPEC);
         if (TOKENIZER_TYPE == nullptr) return nullptr;
+        PyTypeObject* type = reinterpret_cast<PyTypeObject*>(TOKENIZER_TYPE);
+        if (!move_after(type->tp_dict, "special_tokens", "special_tokens_set")) {
+            Py_CLEAR(TOKENIZER_TYPE);
+            return nullptr;
+        }
+        PyType_Modified(type);
     }
     Py_INCREF(TOKENIZER_TYPE);
     return TOKENIZER_TYPE;
