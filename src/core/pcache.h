@@ -72,21 +72,24 @@ inline CacheKey cache_key(const uint8_t* p, size_t len) {
 
 inline uint64_t cache_hash(CacheKey k) { return k.lo * CACHE_HASH_LO ^ k.hi * CACHE_HASH_HI; }
 
-inline void append_slot_ids(const CacheSlot& s, std::vector<uint32_t>& out) {
+[[gnu::always_inline]] inline void append_slot_ids(const CacheSlot& s, std::vector<uint32_t>& out) {
+    // most cached pieces are one token; push_back keeps the common case inline
     const uint32_t n = uint32_t(s.meta & 0xFF);
-    const uint32_t ids[4] = {uint32_t(s.meta >> 8) & 0xFFFFFF, uint32_t(s.meta >> 32), uint32_t(s.ids_hi),
-                             uint32_t(s.ids_hi >> 32)};
-    const size_t at = out.size();
-    out.resize(at + n);
-    std::memcpy(out.data() + at, ids, size_t(n) * 4);
+    out.push_back(uint32_t(s.meta >> 8) & 0xFFFFFF);
+    if (n == 1) return;
+    out.push_back(uint32_t(s.meta >> 32));
+    if (n == 2) return;
+    out.push_back(uint32_t(s.ids_hi));
+    if (n == 3) return;
+    out.push_back(uint32_t(s.ids_hi >> 32));
 }
 
 // Second-level lookup after a first-level miss; on a miss, encodes the piece and inserts it.
-void probe_cold(PretokenCache& cache, const Vocab& v, const uint8_t* p, size_t len, std::vector<uint32_t>& out,
+[[gnu::noinline]] void probe_cold(PretokenCache& cache, const Vocab& v, const uint8_t* p, size_t len, std::vector<uint32_t>& out,
                 uint64_t h, CacheKey key);
 
 // Appends the ids of one non-empty piece.
-inline void encode_piece(const Vocab& v, PretokenCache& cache, const uint8_t* p, size_t len,
+[[gnu::always_inline]] inline void encode_piece(const Vocab& v, PretokenCache& cache, const uint8_t* p, size_t len,
                          std::vector<uint32_t>& out) {
     if (len > 2 && (p[0] & 0xF0) == 0xE0 && (p[1] & 0xC0) == 0x80 && (p[2] & 0xC0) == 0x80) {
         encode_mb(v, p, len, out);  // starts with a three-byte character: never cached
