@@ -44,7 +44,8 @@ Utf8Fault utf8_check(std::string_view s) {
         const size_t k = utf8_step(s, i, &valid);
         if (!valid) {
             // A subpart cut off by the end of the input is incomplete, not invalid.
-            const bool at_end = i + k >= s.size() && static_cast<unsigned char>(s[i]) >= 0xC2;
+            const unsigned lead = static_cast<unsigned char>(s[i]);
+            const bool at_end = i + k >= s.size() && lead >= 0xC2 && lead <= 0xF4;
             return {i, at_end ? 0 : k};
         }
         i += k;

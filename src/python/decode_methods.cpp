@@ -43,12 +43,9 @@ bool to_errors_mode(PyObject* obj, ErrorsMode& out) {
     return true;
 }
 
-// ValueError naming the first fault of `bytes`, which is not valid UTF-8.
-void raise_invalid_utf8(std::string_view bytes, const Utf8Fault& fault) {
-    // utf8_check reports a final byte 0xF5..0xFF as an unfinished character, but no character
-    // starts with such a byte: it is an invalid sequence of its own.
-    const bool never_a_lead = static_cast<unsigned char>(bytes[fault.valid_up_to]) > 0xF4;
-    const size_t invalid_len = fault.error_len == 0 && never_a_lead ? 1 : fault.error_len;
+// ValueError naming the first fault of bytes that are not valid UTF-8.
+void raise_invalid_utf8(const Utf8Fault& fault) {
+    const size_t invalid_len = fault.error_len;
     if (invalid_len == 0) {
         PyErr_Format(PyExc_ValueError, "invalid utf-8 in decode: incomplete utf-8 byte sequence from index %zu",
                      fault.valid_up_to);
@@ -89,7 +86,7 @@ PyObject* text_of(std::string_view bytes, ErrorsMode mode) {
         }))
         return nullptr;
     if (mode == ErrorsMode::Strict && !valid) {
-        raise_invalid_utf8(bytes, fault);
+        raise_invalid_utf8(fault);
         return nullptr;
     }
     if (valid && mode != ErrorsMode::Ignore) return str_from_utf8(bytes);
