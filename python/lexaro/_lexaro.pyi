@@ -54,6 +54,11 @@ class Tokenizer:
     ) -> npt.NDArray[np.uint32]:
         """Same as `encode`, but returns a numpy `uint32` array — the fastest path
         from Python: no per-token Python int objects, just one buffer."""
+    def encode_batch_to_numpy(
+        self, texts: Sequence[str], threads: int = 0, with_special: bool = False
+    ) -> tuple[npt.NDArray[np.uint32], npt.NDArray[np.int64]]:
+        """Encode many texts in parallel into numpy arrays: `(ids, offsets)`, where
+        text `i` occupies `ids[offsets[i]:offsets[i + 1]]`."""
     def encode_with_offsets(
         self, text: str, unit: Literal["byte", "char"] = "byte"
     ) -> tuple[list[int], list[tuple[int, int]]]:
@@ -65,7 +70,15 @@ class Tokenizer:
     def truncate(self, text: str, max_tokens: int) -> tuple[str, int]:
         """Truncate to at most `max_tokens` tokens. Returns `(text, total_tokens)`,
         where `total_tokens` counts the whole input whether or not it was cut."""
+    def truncate_batch(self, texts: Sequence[str], max_tokens: int, threads: int = 0) -> list[tuple[str, int]]:
+        """`truncate` over many texts, in parallel."""
     def count(self, text: str) -> int: ...
+    def encode_batch(self, texts: Sequence[str], threads: int = 0, with_special: bool = False) -> tuple[bytes, bytes]:
+        """Encode many texts in parallel. Returns (flat uint32 id buffer, per-text
+        int64 offsets buffer with `len(texts)+1` entries)."""
+    def count_batch(self, texts: Sequence[str], threads: int = 0, with_special: bool = False) -> list[int]:
+        """Token counts for many texts, in parallel — no ids are materialized, so a
+        counting workload allocates O(threads) instead of O(total tokens)."""
     def decode(self, ids: Sequence[int], errors: str = "replace") -> str: ...
     def decode_bytes(self, ids: Sequence[int]) -> bytes: ...
     def decode_single_token_bytes(self, id: int) -> bytes: ...

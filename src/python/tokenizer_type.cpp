@@ -1,5 +1,6 @@
 // The Tokenizer class: construction, deallocation, repr, properties and the type spec.
 #include "python/args.h"
+#include "python/batch_methods.h"
 #include "python/convert.h"
 #include "python/decode_methods.h"
 #include "python/encode_methods.h"
@@ -133,7 +134,10 @@ PyMethodDef TOKENIZER_METHODS[] = {
      "encode_to_numpy($self, text, allowed_special=None, disallowed_special=None)\n--\n\n"
      "Same as `encode`, but returns a numpy `uint32` array \u2014 the fastest path\n"
      "from Python: no per-token Python int objects, just one buffer."},
-    // encode_batch_to_numpy
+    {"encode_batch_to_numpy", fastcall(method_encode_batch_to_numpy), FASTCALL_KEYWORDS,
+     "encode_batch_to_numpy($self, texts, threads=0, with_special=False)\n--\n\n"
+     "Encode many texts in parallel into numpy arrays: `(ids, offsets)`, where\n"
+     "text `i` occupies `ids[offsets[i]:offsets[i + 1]]`."},
     {"encode_with_offsets", fastcall(method_encode_with_offsets), FASTCALL_KEYWORDS,
      "encode_with_offsets($self, text, unit=\"byte\")\n--\n\n"
      "Ordinary ids + per-token spans. `unit=\"byte\"` gives exact UTF-8 byte\n"
@@ -146,9 +150,18 @@ PyMethodDef TOKENIZER_METHODS[] = {
      "truncate($self, text, max_tokens)\n--\n\n"
      "Truncate to at most `max_tokens` tokens. Returns `(text, total_tokens)`,\n"
      "where `total_tokens` counts the whole input whether or not it was cut."},
-    // truncate_batch
+    {"truncate_batch", fastcall(method_truncate_batch), FASTCALL_KEYWORDS,
+     "truncate_batch($self, texts, max_tokens, threads=0)\n--\n\n"
+     "`truncate` over many texts, in parallel."},
     {"count", fastcall(method_count), FASTCALL_KEYWORDS, "count($self, text)\n--\n\n"},
-    // encode_batch, count_batch
+    {"encode_batch", fastcall(method_encode_batch), FASTCALL_KEYWORDS,
+     "encode_batch($self, texts, threads=0, with_special=False)\n--\n\n"
+     "Encode many texts in parallel. Returns (flat uint32 id buffer, per-text\n"
+     "int64 offsets buffer with `len(texts)+1` entries)."},
+    {"count_batch", fastcall(method_count_batch), FASTCALL_KEYWORDS,
+     "count_batch($self, texts, threads=0, with_special=False)\n--\n\n"
+     "Token counts for many texts, in parallel \u2014 no ids are materialized, so a\n"
+     "counting workload allocates O(threads) instead of O(total tokens)."},
     {"decode", fastcall(method_decode), FASTCALL_KEYWORDS, "decode($self, ids, errors=\"replace\")\n--\n\n"},
     {"decode_bytes", fastcall(method_decode_bytes), FASTCALL_KEYWORDS, "decode_bytes($self, ids)\n--\n\n"},
     {"decode_single_token_bytes", fastcall(method_decode_single_token_bytes), FASTCALL_KEYWORDS,

@@ -1,0 +1,190 @@
+// Batch methods: the texts are copied while the interpreter lock is held, the core spreads them over
+// its worker threads with the lock released, and the results become Python objects once it is back.
+#include "python/batch_methods.h"
+
+#include "python/args.h"
+#include "python/convert.h"
+#include "python/encode_methods.h"
+#include "python/fault.h"
+#include "python/tokenizer_object.h"
+
+#include <bit>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace lexaro::py {
+
+namespace {
+
+constexpr const char* BATCH_PARAMS[] = {"texts", "threads", "with_special"};
+constexpr const char* TRUNCATE_BATCH_PARAMS[] = {"texts", "max_tokens", "threads"};
+
+constexpr Signature ENCODE_BATCH_SIGNATURE{"Tokenizer.encode_batch", BATCH_PARAMS, 1};
+constexpr Signature ENCODE_BATCH_TO_NUMPY_SIGNATURE{"Tokenizer.encode_batch_to_numpy", BATCH_PARAMS, 1};
+constexpr Signature COUNT_BATCH_SIGNATURE{"Tokenizer.count_batch", BATCH_PARAMS, 1};
+constexpr Signature TRUNCATE_BATCH_SIGNATURE{"Tokenizer.truncate_batch", TRUNCATE_BATCH_PARAMS, 2};
+
+// The UTF-8 texts of a batch, copied out of their str objects while the lock is held: the workers read
+// memory that no Python code can reach. All texts share one block, so a batch costs one allocation.
+struct OwnedTexts {
+    std::string bytes;
+    std::vector<std::string_view> views;  // into `bytes`, one per text
+};
+
+bool copy_texts(const TextList& list, OwnedTexts& out) {
+    return guarded([&] {
+        size_t total = 0;
+        for (std::string_view t : list.texts) total += t.size();
+        out.bytes.reserve(total);
+        for (std::string_view t : list.texts) out.bytes.append(t);
+        out.views.reserve(list.texts.size());
+        size_t at = 0;
+        for (std::string_view t : list.texts) {
+            out.views.emplace_back(out.bytes.data() + at, t.size());
+            at += t.size();
+        }
+    });
+}
+
+struct BatchArgs {
+    OwnedTexts texts;
+    uint64_t threads = 0;
+    bool with_special = false;
+};
+
+// texts, threads=0, with_special=False: converted in that order, the texts copied once all are valid.
+bool bind_batch(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, BatchArgs& out) {
+    PyObject* bound[3];
+    if (!bind_fastcall(sig, args, nargs, kwnames, bound)) return false;
+    TextList list;
+    if (!to_text_list(bound[0], "texts", list)) return false;
+    if (bound[1] != nullptr && !to_count(bound[1], "threads", out.threads)) return false;
+    if (bound[2] != nullptr && !to_flag(bound[2], "with_special", out.with_special)) return false;
+    return copy_texts(list, out.texts);
+}
+
+template <class T>
+T little_endian(T v) {
+    if constexpr (std::endian::native == std::endian::little) {
+        return v;
+    } else {
+        T r = 0;
+        for (size_t k = 0; k < sizeof(T); ++k) r = T(r << 8) | T((v >> (8 * k)) & 0xFF);
+        return r;
+    }
+}
+
+// The ids of all texts back to back, and n + 1 offsets: text i has ids[offsets[i] .. offsets[i + 1]].
+// Both little-endian whatever the host.
+struct FlatIds {
+    std::vector<uint32_t> ids;
+    std::vector<int64_t> offsets;
+};
+
+FlatIds flatten(const std::vector<std::vector<uint32_t>>& per_text) {
+    size_t total = 0;
+    for (const std::vector<uint32_t>& ids : per_text) total += ids.size();
+    FlatIds flat;
+    flat.ids.reserve(total);
+    flat.offsets.reserve(per_text.size() + 1);
+    flat.offsets.push_back(0);
+    for (const std::vector<uint32_t>& ids : per_text) {
+        if constexpr (std::endian::native == std::endian::little) {
+            flat.ids.insert(flat.ids.end(), ids.begin(), ids.end());
+        } else {
+            for (uint32_t id : ids) flat.ids.push_back(little_endian(id));
+        }
+        flat.offsets.push_back(little_endian(int64_t(flat.ids.size())));
+    }
+    return flat;
+}
+
+template <class T>
+PyObject* bytes_of(const std::vector<T>& v) {
+    return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(v.data()), Py_ssize_t(v.size() * sizeof(T)));
+}
+
+// encode_batch's work: the two bytes objects of the flat result. False with a Python error set.
+bool encode_flat(const Signature& sig, PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                 PyRef& ids, PyRef& offsets) {
+    BatchArgs a;
+    if (!bind_batch(sig, args, nargs, kwnames, a)) return false;
+    const Tokenizer& tok = core_of(self);
+    FlatIds flat;
+    if (!guarded_without_gil([&] { flat = flatten(tok.encode_batch(a.texts.views, a.threads, a.with_special)); }))
+        return false;
+    ids = PyRef(bytes_of(flat.ids));
+    if (!ids) return false;
+    offsets = PyRef(bytes_of(flat.offsets));
+    return bool(offsets);
+}
+
+}  // namespace
+
+PyObject* method_encode_batch(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyRef ids, offsets;
+    if (!encode_flat(ENCODE_BATCH_SIGNATURE, self, args, nargs, kwnames, ids, offsets)) return nullptr;
+    return PyTuple_Pack(2, ids.get(), offsets.get());
+}
+
+PyObject* method_encode_batch_to_numpy(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyRef ids, offsets;
+    if (!encode_flat(ENCODE_BATCH_TO_NUMPY_SIGNATURE, self, args, nargs, kwnames, ids, offsets)) return nullptr;
+    // The arrays view the bytes objects and keep them alive as their bases.
+    PyRef ids_array(frombuffer(ids.get(), "uint32"));
+    if (!ids_array) return nullptr;
+    PyRef offsets_array(frombuffer(offsets.get(), "int64"));
+    if (!offsets_array) return nullptr;
+    return PyTuple_Pack(2, ids_array.get(), offsets_array.get());
+}
+
+PyObject* method_count_batch(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    BatchArgs a;
+    if (!bind_batch(COUNT_BATCH_SIGNATURE, args, nargs, kwnames, a)) return nullptr;
+    const Tokenizer& tok = core_of(self);
+    std::vector<uint32_t> counts;
+    if (!guarded_without_gil([&] { counts = tok.count_batch(a.texts.views, a.threads, a.with_special); }))
+        return nullptr;
+    PyRef list(PyList_New(Py_ssize_t(counts.size())));
+    if (!list) return nullptr;
+    for (size_t i = 0; i < counts.size(); ++i) {
+        PyObject* item = PyLong_FromUnsignedLong(counts[i]);
+        if (item == nullptr) return nullptr;
+        PyList_SET_ITEM(list.get(), Py_ssize_t(i), item);
+    }
+    return list.release();
+}
+
+PyObject* method_truncate_batch(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* bound[3];
+    if (!bind_fastcall(TRUNCATE_BATCH_SIGNATURE, args, nargs, kwnames, bound)) return nullptr;
+    TextList list;
+    uint64_t max_tokens = 0;
+    uint64_t threads = 0;
+    if (!to_text_list(bound[0], "texts", list) || !to_count(bound[1], "max_tokens", max_tokens)) return nullptr;
+    if (bound[2] != nullptr && !to_count(bound[2], "threads", threads)) return nullptr;
+    OwnedTexts texts;
+    if (!copy_texts(list, texts)) return nullptr;
+
+    const Tokenizer& tok = core_of(self);
+    std::vector<Truncation> cuts;
+    if (!guarded_without_gil([&] { cuts = tok.truncate_batch(texts.views, max_tokens, threads); })) return nullptr;
+
+    PyRef result(PyList_New(Py_ssize_t(cuts.size())));
+    if (!result) return nullptr;
+    for (size_t i = 0; i < cuts.size(); ++i) {
+        // Always a new str made from the copy, even when nothing was cut.
+        PyRef kept(PyUnicode_DecodeUTF8(texts.views[i].data(), Py_ssize_t(cuts[i].byte_len), "strict"));
+        if (!kept) return nullptr;
+        PyRef total(PyLong_FromUnsignedLongLong(cuts[i].total_tokens));
+        if (!total) return nullptr;
+        PyObject* pair = PyTuple_Pack(2, kept.get(), total.get());
+        if (pair == nullptr) return nullptr;
+        PyList_SET_ITEM(result.get(), Py_ssize_t(i), pair);
+    }
+    return result.release();
+}
+
+}  // namespace lexaro::py
