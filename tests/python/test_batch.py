@@ -225,7 +225,7 @@ def peak_extra_threads(call):
 
 
 def test_workers_are_capped_by_the_number_of_texts(cl):
-    big = "The quick brown fox jumps over the lazy dog. " * 40000  # about 1.8 MB
+    big = "The quick brown fox jumps over the lazy dog. " * 160000  # about 7 MB: workers live for a while
     assert peak_extra_threads(lambda: cl.count_batch([big, big + "!"], threads=2)) == 2
     assert peak_extra_threads(lambda: cl.count_batch([big, big + "!"], threads=64)) <= 2
     assert peak_extra_threads(lambda: cl.count_batch([big], threads=64)) == 0
