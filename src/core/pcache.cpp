@@ -180,6 +180,15 @@ void acquire_cache(CacheLease& lease, uint64_t tokenizer_id, uint64_t workers) {
     lease.cache = &holder.caches.back();
 }
 
+void park_thread_caches() {
+    Holder& holder = CACHES;
+    if (holder.in_use || holder.caches.empty()) return;
+    std::lock_guard<std::mutex> lock(POOL.mutex);
+    for (PretokenCache& c : holder.caches)
+        if (c.slot_count > 0) POOL.caches.push_back(std::move(c));
+    holder.caches.clear();
+}
+
 uint64_t live_cache_bytes() { return LIVE_BYTES.load(); }
 
 std::vector<uint64_t> held_cache_ids() {

@@ -52,7 +52,7 @@ struct CacheKey {
 inline CacheKey cache_key(const uint8_t* p, size_t len) {
     uint8_t buf[16];
     const uint8_t* src = p;
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     constexpr bool always_copy = true;  // the over-read past the piece is invisible only to the hardware
 #else
     constexpr bool always_copy = false;
@@ -123,6 +123,11 @@ struct CacheLease {
 // Finds or creates the calling thread's cache for this tokenizer (holder, then pool, then a new
 // table within the budget, sized by the number of concurrent workers).
 void acquire_cache(CacheLease& lease, uint64_t tokenizer_id, uint64_t workers);
+
+// Moves the calling thread's caches to the pool (unless an encode on this thread holds them), so that
+// worker threads started while this thread only waits can take them up instead of finding the budget
+// spent.
+void park_thread_caches();
 
 // Bytes of all slot tables in existence (held or pooled).
 uint64_t live_cache_bytes();

@@ -291,6 +291,7 @@ void for_each_text(size_t n, uint64_t threads, Work&& work) {
         for (size_t i = 0; i < n; ++i) work(i, uint64_t(1), state);
         return;
     }
+    park_thread_caches();  // this thread only waits: its caches serve the workers
     std::atomic<size_t> next{0};
     std::exception_ptr fault;
     std::mutex fault_mutex;

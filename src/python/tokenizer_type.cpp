@@ -1,4 +1,4 @@
-// The Tokenizer class: construction, deallocation, repr, properties and the type spec.
+// The Tokenizer class: construction, deallocation, repr, properties and its PyType_Spec.
 #include "python/args.h"
 #include "python/batch_methods.h"
 #include "python/convert.h"
