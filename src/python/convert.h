@@ -51,4 +51,7 @@ void raise_type_mismatch(PyObject* obj, const char* expected);
 // before, and when param is null).
 void note_param(const char* param);
 
+// Result builder shared by the methods: token ids as a new list of int.
+PyObject* id_list(const std::vector<uint32_t>& ids);
+
 }  // namespace lexaro::py

@@ -274,17 +274,6 @@ bool encode_by_policy(const Signature& sig, PyObject* self, PyObject* const* arg
     return guarded_without_gil([&] { ids = flags.empty() ? tok.encode(text) : tok.encode_with_allowed(text, flags.data()); });
 }
 
-PyObject* id_list(const std::vector<uint32_t>& ids) {
-    PyRef list(PyList_New(Py_ssize_t(ids.size())));
-    if (!list) return nullptr;
-    for (size_t i = 0; i < ids.size(); ++i) {
-        PyObject* item = PyLong_FromUnsignedLong(ids[i]);
-        if (item == nullptr) return nullptr;
-        PyList_SET_ITEM(list.get(), Py_ssize_t(i), item);
-    }
-    return list.release();
-}
-
 // 4 bytes per id, least significant first.
 PyObject* id_buffer(const std::vector<uint32_t>& ids) {
     PyObject* bytes = PyBytes_FromStringAndSize(nullptr, Py_ssize_t(4 * ids.size()));

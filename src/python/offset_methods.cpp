@@ -20,17 +20,6 @@ constexpr Signature ENCODE_WITH_OFFSETS_SIGNATURE{"Tokenizer.encode_with_offsets
 constexpr const char* BAD_UNIT_MESSAGE = "unit must be 'byte' or 'char'";
 constexpr const char* TOO_LONG_MESSAGE = "text too long for encode_with_offsets (4 GiB or more)";
 
-PyObject* id_list(const std::vector<uint32_t>& ids) {
-    PyRef list(PyList_New(Py_ssize_t(ids.size())));
-    if (!list) return nullptr;
-    for (size_t i = 0; i < ids.size(); ++i) {
-        PyObject* item = PyLong_FromUnsignedLong(ids[i]);
-        if (item == nullptr) return nullptr;
-        PyList_SET_ITEM(list.get(), Py_ssize_t(i), item);
-    }
-    return list.release();
-}
-
 // (ends[k], ends[k + 1]) for each k, as a list of 2-tuples.
 PyObject* span_list(const std::vector<uint64_t>& ends) {
     const size_t n = ends.size() - 1;
