@@ -336,9 +336,9 @@ std::vector<std::vector<uint32_t>> Tokenizer::encode_batch(std::span<const std::
     return out;
 }
 
-std::vector<uint32_t> Tokenizer::count_batch(std::span<const std::string_view> texts, uint64_t threads,
+std::vector<uint64_t> Tokenizer::count_batch(std::span<const std::string_view> texts, uint64_t threads,
                                              bool with_special) const {
-    std::vector<uint32_t> counts(texts.size(), 0);
+    std::vector<uint64_t> counts(texts.size(), 0);
     if (texts.empty()) return counts;
     struct CountScratch {
         std::vector<uint32_t> ids;
@@ -346,12 +346,12 @@ std::vector<uint32_t> Tokenizer::count_batch(std::span<const std::string_view> t
     };
     for_each_text<CountScratch>(texts.size(), threads, [&](size_t i, uint64_t workers, CountScratch& scratch) {
         if (with_special && valid_utf8(texts[i])) {
-            counts[i] = uint32_t(encode_with_special(texts[i]).size());
+            counts[i] = encode_with_special(texts[i]).size();
             return;
         }
         scratch.ids.clear();
         encode_into_workers(*this, texts[i], scratch.ids, workers);
-        counts[i] = uint32_t(scratch.ids.size());
+        counts[i] = scratch.ids.size();
     });
     return counts;
 }

@@ -56,7 +56,8 @@ struct Tokenizer {
 
     std::vector<std::vector<uint32_t>> encode_batch(std::span<const std::string_view> texts, uint64_t threads,
                                                     bool with_special) const;
-    std::vector<uint32_t> count_batch(std::span<const std::string_view> texts, uint64_t threads,
+    // Counts in 64 bits: a text of 2^32 tokens or more is counted, not wrapped.
+    std::vector<uint64_t> count_batch(std::span<const std::string_view> texts, uint64_t threads,
                                       bool with_special) const;
     std::vector<Truncation> truncate_batch(std::span<const std::string_view> texts, uint64_t max_tokens,
                                            uint64_t threads) const;

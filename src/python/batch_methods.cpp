@@ -9,6 +9,7 @@
 #include "python/tokenizer_object.h"
 
 #include <bit>
+#include <cstring>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -76,49 +77,56 @@ T little_endian(T v) {
     }
 }
 
-// The ids of all texts back to back, and n + 1 offsets: text i has ids[offsets[i] .. offsets[i + 1]].
-// Both little-endian whatever the host.
-struct FlatIds {
-    std::vector<uint32_t> ids;
+// n + 1 offsets, little-endian whatever the host: text i has ids[offsets[i] .. offsets[i + 1]].
+std::vector<int64_t> id_offsets(const std::vector<std::vector<uint32_t>>& per_text) {
     std::vector<int64_t> offsets;
-};
-
-FlatIds flatten(const std::vector<std::vector<uint32_t>>& per_text) {
-    size_t total = 0;
-    for (const std::vector<uint32_t>& ids : per_text) total += ids.size();
-    FlatIds flat;
-    flat.ids.reserve(total);
-    flat.offsets.reserve(per_text.size() + 1);
-    flat.offsets.push_back(0);
-    for (const std::vector<uint32_t>& ids : per_text) {
-        if constexpr (std::endian::native == std::endian::little) {
-            flat.ids.insert(flat.ids.end(), ids.begin(), ids.end());
-        } else {
-            for (uint32_t id : ids) flat.ids.push_back(little_endian(id));
-        }
-        flat.offsets.push_back(little_endian(int64_t(flat.ids.size())));
-    }
-    return flat;
+    offsets.reserve(per_text.size() + 1);
+    int64_t total = 0;
+    offsets.push_back(0);
+    for (const std::vector<uint32_t>& ids : per_text) offsets.push_back(little_endian(total += int64_t(ids.size())));
+    return offsets;
 }
 
-template <class T>
-PyObject* bytes_of(const std::vector<T>& v) {
-    return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(v.data()), Py_ssize_t(v.size() * sizeof(T)));
+// The ids of all texts back to back, 4 bytes each, little-endian.
+void copy_ids(const std::vector<std::vector<uint32_t>>& per_text, char* out) {
+    for (const std::vector<uint32_t>& ids : per_text) {
+        if constexpr (std::endian::native == std::endian::little) {
+            if (!ids.empty()) std::memcpy(out, ids.data(), ids.size() * 4);
+        } else {
+            for (size_t k = 0; k < ids.size(); ++k) {
+                const uint32_t le = little_endian(ids[k]);
+                std::memcpy(out + 4 * k, &le, 4);
+            }
+        }
+        out += ids.size() * 4;
+    }
 }
 
 // encode_batch's work: the two bytes objects of the flat result. False with a Python error set.
+// The ids go straight from the per-text vectors into the bytes object (filled with the lock released),
+// so the largest result is copied once.
 bool encode_flat(const Signature& sig, PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
                  PyRef& ids, PyRef& offsets) {
     BatchArgs a;
     if (!bind_batch(sig, args, nargs, kwnames, a)) return false;
     const Tokenizer& tok = core_of(self);
-    FlatIds flat;
-    if (!guarded_without_gil([&] { flat = flatten(tok.encode_batch(a.texts.views, a.threads, a.with_special)); }))
+    std::vector<std::vector<uint32_t>> per_text;
+    std::vector<int64_t> ends;
+    if (!guarded_without_gil([&] {
+            per_text = tok.encode_batch(a.texts.views, a.threads, a.with_special);
+            ends = id_offsets(per_text);
+        }))
         return false;
-    ids = PyRef(bytes_of(flat.ids));
+    const size_t total = size_t(little_endian(ends.back()));
+    ids = PyRef(PyBytes_FromStringAndSize(nullptr, Py_ssize_t(total * 4)));
     if (!ids) return false;
-    offsets = PyRef(bytes_of(flat.offsets));
-    return bool(offsets);
+    offsets = PyRef(PyBytes_FromStringAndSize(reinterpret_cast<const char*>(ends.data()), Py_ssize_t(ends.size() * 8)));
+    if (!offsets) return false;
+    char* out = PyBytes_AS_STRING(ids.get());
+    return guarded_without_gil([&] {
+        copy_ids(per_text, out);
+        per_text = {};
+    });
 }
 
 }  // namespace
@@ -144,13 +152,13 @@ PyObject* method_count_batch(PyObject* self, PyObject* const* args, Py_ssize_t n
     BatchArgs a;
     if (!bind_batch(COUNT_BATCH_SIGNATURE, args, nargs, kwnames, a)) return nullptr;
     const Tokenizer& tok = core_of(self);
-    std::vector<uint32_t> counts;
+    std::vector<uint64_t> counts;
     if (!guarded_without_gil([&] { counts = tok.count_batch(a.texts.views, a.threads, a.with_special); }))
         return nullptr;
     PyRef list(PyList_New(Py_ssize_t(counts.size())));
     if (!list) return nullptr;
     for (size_t i = 0; i < counts.size(); ++i) {
-        PyObject* item = PyLong_FromUnsignedLong(counts[i]);
+        PyObject* item = PyLong_FromUnsignedLongLong(counts[i]);
         if (item == nullptr) return nullptr;
         PyList_SET_ITEM(list.get(), Py_ssize_t(i), item);
     }
