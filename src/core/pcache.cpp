@@ -1,9 +1,10 @@
 #include "core/pcache.h"
 
 #include <atomic>
-#include <cstdlib>
 #include <mutex>
 #include <new>
+
+#include <sys/mman.h>
 
 namespace lexaro {
 
@@ -55,6 +56,10 @@ uint64_t reserve_table_bytes(uint64_t workers) {
     }
 }
 
+void release_slots(CacheSlot* slots, uint64_t count) {
+    if (slots) ::munmap(slots, count * sizeof(CacheSlot));
+}
+
 bool slot_matches(const CacheSlot& s, CacheKey key) { return s.key_lo == key.lo && s.key_hi == key.hi; }
 
 }  // namespace
@@ -81,9 +86,11 @@ const uint8_t PACK_MASK[17][16] = {
 
 PretokenCache::PretokenCache(uint64_t id, uint64_t count) : slot_count(count), tokenizer_id(id) {
     if (count == 0) return;
-    slots = static_cast<CacheSlot*>(std::aligned_alloc(32, count * sizeof(CacheSlot)));
-    if (!slots) throw std::bad_alloc();
-    std::memset(static_cast<void*>(slots), 0, count * sizeof(CacheSlot));
+    // Fresh anonymous pages are zero and page-aligned: a table costs only the pages an encode touches,
+    // which matters for short texts on new threads.
+    void* mem = ::mmap(nullptr, count * sizeof(CacheSlot), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mem == MAP_FAILED) throw std::bad_alloc();
+    slots = static_cast<CacheSlot*>(mem);
     shift = 64 - uint64_t(__builtin_ctzll(count));
 }
 
@@ -96,7 +103,7 @@ PretokenCache::PretokenCache(PretokenCache&& o) noexcept
 
 PretokenCache& PretokenCache::operator=(PretokenCache&& o) noexcept {
     if (this != &o) {
-        std::free(slots);
+        release_slots(slots, slot_count);
         slots = o.slots;
         slot_count = o.slot_count;
         tokenizer_id = o.tokenizer_id;
@@ -108,7 +115,7 @@ PretokenCache& PretokenCache::operator=(PretokenCache&& o) noexcept {
     return *this;
 }
 
-PretokenCache::~PretokenCache() { std::free(slots); }
+PretokenCache::~PretokenCache() { release_slots(slots, slot_count); }
 
 void probe_cold(PretokenCache& cache, const Vocab& v, const uint8_t* p, size_t len, std::vector<uint32_t>& out,
                 uint64_t h, CacheKey key) {
