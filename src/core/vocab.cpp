@@ -369,7 +369,17 @@ Expected<Vocab> Vocab::from_bytes(std::span<const uint8_t> bytes, std::string_vi
     else
         v.pair_memo16 = ZeroedArray<uint16_t>(size_t(1) << 20);
     v.split.resize(n);
+    constexpr uint32_t AHEAD = 16;  // the id-map probe of a later token is fetched while this one is tested
+    const auto prefetch_suffix_slot = [&](uint32_t u) {
+        const uint32_t a = v.next_prefix[u];
+        if (a == NONE) return;
+        const uint8_t* p = v.token_bytes.data() + v.token_offsets[u] + v.token_len[a];
+        const uint64_t h = bytes_hash(p, v.token_len[u] - v.token_len[a]);
+        __builtin_prefetch(&v.token_ids.slots[h & v.token_ids.mask]);
+        __builtin_prefetch(&v.split[a]);
+    };
     for (uint32_t t = 0; t < n; ++t) {
+        if (t + AHEAD < n) prefetch_suffix_slot(t + AHEAD);
         v.split[t] = {t, t};
         const std::string_view tb = v.token(t);
         for (uint32_t a = v.next_prefix[t]; a != NONE; a = v.next_prefix[a]) {
