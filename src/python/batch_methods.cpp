@@ -8,12 +8,16 @@
 #include "python/fault.h"
 #include "python/tokenizer_object.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
+
+#include "core/threads.h"
 
 namespace lexaro::py {
 
@@ -87,9 +91,11 @@ std::vector<int64_t> id_offsets(const std::vector<std::vector<uint32_t>>& per_te
     return offsets;
 }
 
-// The ids of all texts back to back, 4 bytes each, little-endian.
-void copy_ids(const std::vector<std::vector<uint32_t>>& per_text, char* out) {
-    for (const std::vector<uint32_t>& ids : per_text) {
+// The ids of texts [first, last) back to back from `out`, 4 bytes each, little-endian; each text's vector
+// is freed once copied.
+void copy_ids(std::vector<std::vector<uint32_t>>& per_text, size_t first, size_t last, char* out) {
+    for (size_t i = first; i < last; ++i) {
+        const std::vector<uint32_t>& ids = per_text[i];
         if constexpr (std::endian::native == std::endian::little) {
             if (!ids.empty()) std::memcpy(out, ids.data(), ids.size() * 4);
         } else {
@@ -99,7 +105,29 @@ void copy_ids(const std::vector<std::vector<uint32_t>>& per_text, char* out) {
             }
         }
         out += ids.size() * 4;
+        std::vector<uint32_t>().swap(per_text[i]);
     }
+}
+
+// Copies all ids into `out`. A large result is split into contiguous ranges of texts copied on several
+// threads: the copy, and the page faults of a fresh result buffer, would otherwise be serial work that
+// limits how much a batch gains from its worker threads.
+void copy_all_ids(std::vector<std::vector<uint32_t>>& per_text, const std::vector<int64_t>& ends, uint64_t threads,
+                  char* out) {
+    const size_t n = per_text.size();
+    const uint64_t total = uint64_t(little_endian(ends.back()));
+    uint64_t parts = threads != 0 ? threads : available_parallelism();
+    if (total < (uint64_t(1) << 20) || parts < 2 || n < 2) return copy_ids(per_text, 0, n, out);
+    parts = std::min<uint64_t>(parts, n);
+    std::vector<size_t> cut{0};  // text boundaries with about total / parts ids between them
+    for (size_t i = 1; i < n && cut.size() < parts; ++i)
+        if (uint64_t(little_endian(ends[i])) * parts >= total * cut.size()) cut.push_back(i);
+    cut.push_back(n);
+    std::vector<std::thread> helpers;
+    for (size_t k = 1; k + 1 < cut.size(); ++k)
+        helpers.emplace_back(copy_ids, std::ref(per_text), cut[k], cut[k + 1], out + 4 * little_endian(ends[cut[k]]));
+    copy_ids(per_text, cut[0], cut[1], out);
+    for (std::thread& t : helpers) t.join();
 }
 
 // encode_batch's work: the two bytes objects of the flat result. False with a Python error set.
@@ -123,10 +151,7 @@ bool encode_flat(const Signature& sig, PyObject* self, PyObject* const* args, Py
     offsets = PyRef(PyBytes_FromStringAndSize(reinterpret_cast<const char*>(ends.data()), Py_ssize_t(ends.size() * 8)));
     if (!offsets) return false;
     char* out = PyBytes_AS_STRING(ids.get());
-    return guarded_without_gil([&] {
-        copy_ids(per_text, out);
-        per_text = {};
-    });
+    return guarded_without_gil([&] { copy_all_ids(per_text, ends, a.threads, out); });
 }
 
 }  // namespace
