@@ -93,3 +93,32 @@ def test_threads_at_once_equal_reference():
         results = list(pool.map(run, chunks))
     for i, chunk in enumerate(chunks):
         assert results[i] == want[i::6]
+
+
+def test_uncached_encoding_equals_reference():
+    # In a fresh process, two tokenizers used on the main thread take the whole 32 MiB cache budget, so a
+    # new thread encoding with a third tokenizer runs without a pre-token cache.
+    import json
+    import subprocess
+    import sys
+
+    script = """
+import json, sys, threading, lexaro
+names = ["cl100k_base", "o200k_base", "o200k_harmony"]
+texts = json.loads(sys.stdin.read())
+a, b = lexaro.Tokenizer("cl100k_base"), lexaro.Tokenizer("o200k_base")
+a.encode_ordinary("fill"); b.encode_ordinary("fill")
+out = {}
+def run():
+    for name in names:
+        tok = lexaro.Tokenizer(name)
+        out[name] = [tok.encode_ordinary(t) for t in texts]
+t = threading.Thread(target=run); t.start(); t.join()
+print(json.dumps(out))
+"""
+    texts = [p.read_text(encoding="utf-8") for p in CORPUS]
+    done = subprocess.run([sys.executable, "-c", script], input=json.dumps(texts), capture_output=True, text=True,
+                          check=True)
+    got = json.loads(done.stdout)
+    for name in ENCODINGS:
+        assert got[name] == [ref_encode_ordinary(name, t) for t in texts]
