@@ -10,7 +10,7 @@
 #include "core/expected.h"
 #include "core/pretok.h"
 #include "core/pretok_o200k.h"
-#include "core/special_match.h"
+#include "core/literal_match.h"
 #include "core/vocab.h"
 
 namespace lexaro {

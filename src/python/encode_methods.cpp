@@ -7,7 +7,7 @@
 #include "python/fault.h"
 #include "python/tokenizer_object.h"
 
-#include "core/special_match.h"
+#include "core/literal_match.h"
 #include "core/utf8.h"
 
 #include <algorithm>

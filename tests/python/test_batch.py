@@ -44,16 +44,6 @@ def make_texts(seed, n, max_fragments=60):
 TEXTS = make_texts(1, 80)
 
 
-@pytest.fixture(scope="module")
-def tok():
-    return {name: Tokenizer(name) for name in ENCODINGS}
-
-
-@pytest.fixture(scope="module")
-def cl(tok):
-    return tok["cl100k_base"]
-
-
 def unflatten(ids_bytes, offsets_bytes):
     """The per-text id lists of a flat result, read as little-endian u32 ids and i64 offsets."""
     assert len(ids_bytes) % 4 == 0 and len(offsets_bytes) % 8 == 0

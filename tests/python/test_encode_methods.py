@@ -23,16 +23,6 @@ DATA = Path(__file__).resolve().parents[2] / "data"
 ENCODINGS = ["cl100k_base", "o200k_base", "o200k_harmony"]
 
 
-@pytest.fixture(scope="module")
-def tok():
-    return {name: Tokenizer(name) for name in ENCODINGS}
-
-
-@pytest.fixture(scope="module")
-def cl(tok):
-    return tok["cl100k_base"]
-
-
 def notes(exc):
     return getattr(exc, "__notes__", None)
 

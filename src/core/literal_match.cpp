@@ -1,4 +1,4 @@
-#include "core/special_match.h"
+#include "core/literal_match.h"
 
 #include <algorithm>
 #include <cstring>
