@@ -99,6 +99,10 @@ size_t find_special(const SpecialMatcher& m, std::string_view text, size_t pos, 
     return NO_MATCH;
 }
 
+bool may_occur(const SpecialMatcher& m, std::string_view text) {
+    return !m.empty() && next_start(m, text, 0) < text.size();
+}
+
 void mark_occurring(const SpecialMatcher& m, std::string_view text, std::vector<uint8_t>& seen) {
     seen.assign(m.lengths.size(), 0);
     if (m.empty()) return;

@@ -38,6 +38,9 @@ inline constexpr size_t NO_MATCH = ~size_t(0);
 size_t find_special(const SpecialMatcher& m, std::string_view text, size_t pos, const uint8_t* allowed,
                     size_t* start);
 
+// False when no byte of the text can start any listed string (then none occurs).
+bool may_occur(const SpecialMatcher& m, std::string_view text);
+
 // Sets seen[i] = 1 for every listed string i that occurs anywhere in the text (overlaps included).
 void mark_occurring(const SpecialMatcher& m, std::string_view text, std::vector<uint8_t>& seen);
 

@@ -105,6 +105,8 @@ std::vector<uint8_t> allowed_flags(const Tokenizer& tok, const SpecialSet& allow
 std::optional<std::string_view> first_refused(const Tokenizer& tok, std::string_view text,
                                               const SpecialSet& allowed, const SpecialSet& disallowed,
                                               const std::vector<uint8_t>& is_allowed) {
+    // the common case, all specials disallowed by default: most texts cannot even start one
+    if (disallowed.strings.empty() && !may_occur(tok.special_matcher, text)) return std::nullopt;
     const std::vector<Special>& specials = tok.specials;
     std::vector<uint8_t> refused(specials.size(), 0);
     std::vector<std::string_view> named_specials;  // strings of disallowed.strings that are special strings
