@@ -167,7 +167,7 @@ inline OSpaceRun o_scan_space(const uint8_t* t, size_t i, size_t end) {
 // ---- fast forms: pre-tokens decided on ASCII bytes; 0 means a byte of 0x80 or above decides ----
 
 // Letters from `from` (an ASCII letter), as rule 1 (upper then lower) or rule 2 (upper alone).
-inline size_t o_fast_letters(const uint8_t* t, size_t from, size_t end) {
+[[gnu::always_inline]] inline size_t o_fast_letters(const uint8_t* t, size_t from, size_t end) {
     size_t p = from;
     if (o_byte_upper(t[p])) p = o_scan<o_block_upper, o_byte_upper>(t, p + 1, end);
     if (p < end && t[p] >= 0x80) return 0;  // a non-ASCII upper- or lower-set letter may continue the run
@@ -196,7 +196,7 @@ inline size_t o_fast_punct(const uint8_t* t, size_t from, size_t end) {
 }
 
 // The pre-token at `pos`, whose byte is below 0x80, or 0 when the general rules must decide.
-inline size_t o_fast_stop(const uint8_t* t, size_t pos, size_t end) {
+[[gnu::always_inline]] inline size_t o_fast_stop(const uint8_t* t, size_t pos, size_t end) {
     const uint8_t b = t[pos];
     if (o_byte_letter(b)) return o_fast_letters(t, pos, end);
     if (o_byte_digit(b)) {
