@@ -59,48 +59,6 @@ uint64_t table_size_for_load(uint64_t count, uint64_t floor) {
     return size;
 }
 
-// Build-only map of one-byte trie steps (parent, byte) -> child for parents two or more bytes deep
-// (shallower steps live in byte_node and pair2_node). One packed word per slot:
-// (parent << 8 | byte) + 1 in the high bits, the child in the low 20.
-struct StepMap {
-    std::vector<uint64_t> slots;  // 0 = empty
-    uint64_t mask = 0;
-    uint32_t shift = 0;
-    size_t count = 0;
-
-    explicit StepMap(size_t expected) { resize(std::bit_ceil(std::max<size_t>(expected * 2, 1024))); }
-    void resize(size_t size) {
-        slots.assign(size, 0);
-        mask = size - 1;
-        shift = 64 - uint32_t(std::countr_zero(size));
-    }
-    uint64_t home(uint64_t tag) const { return (tag * K_MUL) >> shift; }
-    uint32_t get(uint32_t node, uint32_t byte) const {
-        const uint64_t tag = edge1_key(node, byte) + 1;
-        for (uint64_t i = home(tag);; i = (i + 1) & mask) {
-            const uint64_t e = slots[i];
-            if ((e >> 20) == tag) return uint32_t(e & 0xFFFFF);
-            if (e == 0) return 0;
-        }
-    }
-    void put_new(uint32_t node, uint32_t byte, uint32_t child) {
-        if ((count + 1) * 2 > slots.size()) grow();
-        insert((edge1_key(node, byte) + 1) << 20 | child);
-        ++count;
-    }
-    void insert(uint64_t entry) {
-        uint64_t i = home(entry >> 20);
-        while (slots[i] != 0) i = (i + 1) & mask;
-        slots[i] = entry;
-    }
-    void grow() {
-        std::vector<uint64_t> old = std::move(slots);
-        resize(old.size() * 2);
-        for (uint64_t e : old)
-            if (e) insert(e);
-    }
-};
-
 // Longest run of occupied slots, counted cyclically; a full table is one run of its size.
 uint64_t longest_run(const std::vector<uint64_t>& table) {
     const uint64_t size = table.size();
@@ -120,6 +78,95 @@ uint64_t longest_run(const std::vector<uint64_t>& table) {
         }
     }
     return best;
+}
+
+// The trie of all tokens. Nodes are numbered in the order in which inserting the tokens by id, byte by
+// byte, creates them; but the nodes are found by walking the tokens in byte order, where each token
+// shares its existing nodes with the token before it, so no (node, byte) -> child lookups are needed.
+// The node of a prefix is created by the smallest id among the tokens with that prefix, and the nodes a
+// token creates have consecutive depths, which gives every node its number.
+struct Trie {
+    std::vector<uint32_t> path;       // path[token_offsets[t] + i]: the node after i + 1 bytes of t
+    std::vector<uint8_t> has_child;   // per node
+    std::vector<uint32_t> cp3_child;  // per three-byte UTF-8 start (cp3_index): its node, 0 if none
+    uint32_t nodes = 0;               // root included
+};
+
+bool build_trie(const Vocab& v, Trie& trie) {
+    const uint32_t n = v.n_tokens;
+    struct Keyed {
+        uint64_t key;  // the first eight bytes, big-endian, zero-padded
+        uint32_t id;
+    };
+    std::vector<Keyed> order(n);
+    for (uint32_t t = 0; t < n; ++t) {
+        uint8_t head[8] = {};
+        std::memcpy(head, v.token_bytes.data() + v.token_offsets[t], std::min<size_t>(8, v.token_len[t]));
+        uint64_t key = 0;
+        for (uint8_t c : head) key = key << 8 | c;
+        order[t] = {key, t};
+    }
+    std::sort(order.begin(), order.end(), [&](const Keyed& a, const Keyed& b) {
+        if (a.key != b.key) return a.key < b.key;
+        const int c = v.token(a.id).compare(v.token(b.id));
+        return c != 0 ? c < 0 : a.id < b.id;
+    });
+
+    // Temporary node numbers in byte order, with the smallest id below each node and its depth.
+    std::vector<uint32_t> min_id;
+    std::vector<uint8_t> depth, tmp_has_child;
+    min_id.reserve(v.token_bytes.size() / 3 + 16);
+    depth.reserve(min_id.capacity());
+    tmp_has_child.reserve(min_id.capacity());
+    trie.path.resize(v.token_bytes.size());
+    uint32_t stack[256];  // temporary node at each depth of the current token
+    std::string_view prev;
+    for (const Keyed& k : order) {
+        const uint32_t t = k.id;
+        const std::string_view cur = v.token(t);
+        size_t shared = 0;
+        const size_t limit = std::min(prev.size(), cur.size());
+        while (shared < limit && prev[shared] == cur[shared]) ++shared;
+        for (size_t d = 1; d <= shared; ++d) min_id[stack[d]] = std::min(min_id[stack[d]], t);
+        for (size_t d = shared + 1; d <= cur.size(); ++d) {
+            if (min_id.size() + 1 >= MAX_NODES) return false;
+            stack[d] = uint32_t(min_id.size());
+            min_id.push_back(t);
+            depth.push_back(uint8_t(d));
+            tmp_has_child.push_back(0);
+            if (d > 1) tmp_has_child[stack[d - 1]] = 1;
+        }
+        uint32_t* out = trie.path.data() + v.token_offsets[t];
+        for (size_t i = 0; i < cur.size(); ++i) out[i] = stack[i + 1];
+        prev = cur;
+    }
+
+    // Final numbers: token m creates its nodes consecutively, after those of every smaller id.
+    const size_t count = min_id.size();
+    std::vector<uint32_t> base(n, 0);
+    std::vector<uint8_t> top(n, 255);  // smallest depth among the nodes a token creates
+    for (size_t i = 0; i < count; ++i) {
+        ++base[min_id[i]];
+        top[min_id[i]] = std::min(top[min_id[i]], depth[i]);
+    }
+    for (uint32_t m = 0, next = 1; m < n; ++m) {
+        const uint32_t created = base[m];
+        base[m] = next;
+        next += created;
+    }
+    std::vector<uint32_t> final_id(count);
+    for (size_t i = 0; i < count; ++i) final_id[i] = base[min_id[i]] + depth[i] - top[min_id[i]];
+    for (uint32_t& node : trie.path) node = final_id[node];
+    trie.nodes = uint32_t(count + 1);
+    trie.has_child.assign(count + 1, 0);
+    for (size_t i = 0; i < count; ++i) trie.has_child[final_id[i]] = tmp_has_child[i];
+    trie.cp3_child.assign(65536, 0);
+    for (uint32_t t = 0; t < n; ++t) {
+        const uint8_t* b = v.token_bytes.data() + v.token_offsets[t];
+        if (v.token_len[t] >= 3 && (b[0] & 0xF0) == 0xE0 && (b[1] & 0xC0) == 0x80 && (b[2] & 0xC0) == 0x80)
+            trie.cp3_child[cp3_index(b[0], b[1], b[2])] = trie.path[v.token_offsets[t] + 2];
+    }
+    return true;
 }
 
 struct TwoByteStep {
@@ -232,43 +279,20 @@ Expected<Vocab> Vocab::from_bytes(std::span<const uint8_t> bytes, std::string_vi
     }
 
     // ---- step 3: the trie; path[] keeps the node after each byte of each token ----
-    v.node_token.assign(1, NONE);
+    Trie trie;
+    if (!build_trie(v, trie))
+        return Error{"lexaro: trie too large for packed e2 (max 2^20 nodes): " + std::string(source)};
+    const std::vector<uint32_t>& path = trie.path;
+    v.node_token.assign(trie.nodes, NONE);
     v.byte_node.fill(0);
-    v.pair2_node.assign(65536, 0);  // doubles as the map of steps from one-byte nodes
-    StepMap steps(v.token_bytes.size() / 4 + 16);
-    std::vector<uint8_t> has_child(1, 0);
-    std::vector<uint32_t> path(v.token_bytes.size());  // path[offset of t + i] = node after i + 1 bytes
-    for (uint32_t t = 0; t < n; ++t) {
-        const uint32_t off = v.token_offsets[t];
-        uint32_t node = 0;
-        for (uint32_t i = 0; i < v.token_len[t]; ++i) {
-            const uint32_t b = v.token_bytes[off + i];
-            uint32_t* direct = i == 0 ? &v.byte_node[b] : i == 1 ? &v.pair2_node[v.token_bytes[off] << 8 | b] : nullptr;
-            uint32_t child = direct ? *direct : steps.get(node, b);
-            if (child == 0) {
-                if (v.node_token.size() >= MAX_NODES)
-                    return Error{"lexaro: trie too large for packed e2 (max 2^20 nodes): " + std::string(source)};
-                child = uint32_t(v.node_token.size());
-                v.node_token.push_back(NONE);
-                has_child.push_back(0);
-                if (direct)
-                    *direct = child;
-                else
-                    steps.put_new(node, b, child);
-                has_child[node] = 1;
-            }
-            node = child;
-            path[off + i] = node;
-        }
-        v.node_token[node] = t;
+    v.pair2_node.assign(65536, 0);
+    for (uint32_t t = 0; t < n; ++t) {  // in id order: of equal tokens the larger id ends at the node
+        const uint32_t off = v.token_offsets[t], len = v.token_len[t];
+        const uint8_t* b = v.token_bytes.data() + off;
+        v.node_token[path[off + len - 1]] = t;
+        v.byte_node[b[0]] = path[off];
+        if (len >= 2) v.pair2_node[uint32_t(b[0]) << 8 | b[1]] = path[off + 1];
     }
-    const auto child_of = [&](uint32_t node, uint32_t b) -> uint32_t {
-        if (node == 0) return v.byte_node[b];
-        if (const uint32_t c = steps.get(node, b)) return c;
-        for (uint32_t b0 = 0; b0 < 256; ++b0)  // a one-byte node: its steps are in pair2_node
-            if (v.byte_node[b0] == node) return v.pair2_node[b0 << 8 | b];
-        return 0;
-    };
     v.all_bytes = true;
     for (uint32_t b = 0; b < 256; ++b) {
         v.byte_token[b] = v.byte_node[b] ? v.node_token[v.byte_node[b]] : NONE;
@@ -318,8 +342,8 @@ Expected<Vocab> Vocab::from_bytes(std::span<const uint8_t> bytes, std::string_vi
             const uint64_t key = edge1_key(path[off + len - 2], v.token_bytes[off + len - 1]);
             for (uint64_t i = edge1_home(key) & v.edge1_mask;; i = (i + 1) & v.edge1_mask) {
                 if (edge1_matches(v.edge1[i], key)) break;  // an earlier id stays
-                if (v.edge1[i] == 0) {
-                    v.edge1[i] = edge1_entry(key, false, t);
+                if (v.edge1[i] == 0) {  // bit 18: longer tokens continue through the node this byte reaches
+                    v.edge1[i] = edge1_entry(key, trie.has_child[path[off + len - 1]], t);
                     break;
                 }
             }
@@ -398,14 +422,6 @@ Expected<Vocab> Vocab::from_bytes(std::span<const uint8_t> bytes, std::string_vi
         }
     }
 
-    // ---- step 15: edge1 continuation bits ----
-    for (uint64_t& e : v.edge1) {
-        if (e == 0) continue;
-        const uint64_t key = (e >> 19) - 1;
-        const uint32_t reached = child_of(uint32_t(key >> 8), uint32_t(key & 0xFF));
-        if (reached != 0 && has_child[reached]) e |= uint64_t(1) << 18;
-    }
-
     // ---- step 16: three-byte UTF-8 starts ----
     v.cp3_node.assign(65536, 0);
     v.cp3_token.assign(65536, NONE);
@@ -415,7 +431,7 @@ Expected<Vocab> Vocab::from_bytes(std::span<const uint8_t> bytes, std::string_vi
             for (uint32_t c2 = 0x80; c2 <= 0xBF; ++c2) {
                 const uint32_t cp = cp3_index(c0, c1, c2);
                 v.cp3_node[cp] = n2;
-                const uint32_t n3 = n2 ? steps.get(n2, c2) : 0;
+                const uint32_t n3 = n2 ? trie.cp3_child[cp] : 0;
                 v.cp3_token[cp] = (n3 != 0 && v.node_token[n3] != NONE) ? v.node_token[n3] : t2;
             }
         }
