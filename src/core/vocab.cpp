@@ -393,21 +393,16 @@ Expected<Vocab> Vocab::from_bytes(std::span<const uint8_t> bytes, std::string_vi
     else
         v.pair_memo16 = ZeroedArray<uint16_t>(size_t(1) << 20);
     v.split.resize(n);
-    constexpr uint32_t AHEAD = 16;  // the id-map probe of a later token is fetched while this one is tested
-    const auto prefetch_suffix_slot = [&](uint32_t u) {
-        const uint32_t a = v.next_prefix[u];
-        if (a == NONE) return;
-        const uint8_t* p = v.token_bytes.data() + v.token_offsets[u] + v.token_len[a];
-        const uint64_t h = bytes_hash(p, v.token_len[u] - v.token_len[a]);
-        __builtin_prefetch(&v.token_ids.slots[h & v.token_ids.mask]);
-        __builtin_prefetch(&v.split[a]);
-    };
+    // The suffix of each token after its longest prefix token is looked up for all tokens first: those
+    // lookups are independent of each other, so their memory accesses overlap.
+    std::vector<uint32_t> first_suffix(n, NONE);
+    for (uint32_t t = 0; t < n; ++t)
+        if (const uint32_t a = v.next_prefix[t]; a != NONE) first_suffix[t] = v.find_id(v.token(t).substr(v.token_len[a]));
     for (uint32_t t = 0; t < n; ++t) {
-        if (t + AHEAD < n) prefetch_suffix_slot(t + AHEAD);
         v.split[t] = {t, t};
         const std::string_view tb = v.token(t);
         for (uint32_t a = v.next_prefix[t]; a != NONE; a = v.next_prefix[a]) {
-            const uint32_t b = v.find_id(tb.substr(v.token_len[a]));
+            const uint32_t b = a == v.next_prefix[t] ? first_suffix[t] : v.find_id(tb.substr(v.token_len[a]));
             if (b == NONE || a >= t || b >= t || !is_valid_pair(v, a, b)) continue;
             const uint64_t key = pair_key(a, b);
             for (uint64_t i = pair_home(key) & v.pair_merge_mask;; i = (i + 1) & v.pair_merge_mask) {
