@@ -98,19 +98,31 @@ bool build_trie(const Vocab& v, Trie& trie) {
         uint64_t key;  // the first eight bytes, big-endian, zero-padded
         uint32_t id;
     };
-    std::vector<Keyed> order(n);
+    // Bucketed by the first two bytes (a counting sort), then each bucket sorted on its own.
+    std::vector<Keyed> keyed(n);
+    std::vector<uint32_t> bucket_start(65536 + 1, 0);
     for (uint32_t t = 0; t < n; ++t) {
         uint8_t head[8] = {};
         std::memcpy(head, v.token_bytes.data() + v.token_offsets[t], std::min<size_t>(8, v.token_len[t]));
         uint64_t key = 0;
         for (uint8_t c : head) key = key << 8 | c;
-        order[t] = {key, t};
+        keyed[t] = {key, t};
+        ++bucket_start[(key >> 48) + 1];
     }
-    std::sort(order.begin(), order.end(), [&](const Keyed& a, const Keyed& b) {
+    for (size_t b = 0; b < 65536; ++b) bucket_start[b + 1] += bucket_start[b];
+    std::vector<Keyed> order(n);
+    {
+        std::vector<uint32_t> fill(bucket_start.begin(), bucket_start.end() - 1);
+        for (const Keyed& k : keyed) order[fill[k.key >> 48]++] = k;
+    }
+    const auto before = [&](const Keyed& a, const Keyed& b) {
         if (a.key != b.key) return a.key < b.key;
         const int c = v.token(a.id).compare(v.token(b.id));
         return c != 0 ? c < 0 : a.id < b.id;
-    });
+    };
+    for (size_t b = 0; b < 65536; ++b)
+        if (bucket_start[b + 1] - bucket_start[b] > 1)
+            std::sort(order.begin() + bucket_start[b], order.begin() + bucket_start[b + 1], before);
 
     // Temporary node numbers in byte order, with the smallest id below each node and its depth.
     std::vector<uint32_t> min_id;
