@@ -3,18 +3,13 @@
 #include <cstring>
 
 #include "core/fileio.h"
+#include "core/le.h"
 #include "core/pcache.h"
 #include "core/pretok_cut.h"
 
 namespace lexaro {
 
 namespace {
-
-uint32_t le32(const uint8_t* p) {
-    uint32_t v;
-    std::memcpy(&v, p, 4);
-    return v;  // little-endian host
-}
 
 Error bad_uniclass(std::string_view source) { return Error{"lexaro: bad uniclass file: " + std::string(source)}; }
 
@@ -23,7 +18,7 @@ Error bad_uniclass(std::string_view source) { return Error{"lexaro: bad uniclass
 Expected<Ranges> read_ranges(std::span<const uint8_t> bytes, size_t& pos, std::string_view source) {
     const size_t size = bytes.size();
     if (size < 4 || pos > size - 4) return bad_uniclass(source);
-    const uint32_t r = le32(bytes.data() + pos);
+    const uint32_t r = load_u32(bytes.data() + pos);
     if (r > MAX_RANGES) return bad_uniclass(source);
     if (uint64_t(size - pos - 4) < uint64_t(r) * 8) return bad_uniclass(source);
     Ranges out;
@@ -31,7 +26,7 @@ Expected<Ranges> read_ranges(std::span<const uint8_t> bytes, size_t& pos, std::s
     out.hi.reserve(r);
     const uint8_t* p = bytes.data() + pos + 4;
     for (uint32_t i = 0; i < r; ++i, p += 8) {
-        const uint32_t lo = le32(p), hi = le32(p + 4);
+        const uint32_t lo = load_u32(p), hi = load_u32(p + 4);
         if (lo > hi || hi >= 0x110000) return bad_uniclass(source);
         out.lo.push_back(lo);
         out.hi.push_back(hi);

@@ -1,15 +1,16 @@
 #include "core/tokenizer.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <exception>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
-#include <algorithm>
-#include <cstring>
 
 #include "core/builtin_data.h"
 #include "core/fileio.h"
+#include "core/le.h"
 #include "core/pcache.h"
 #include "core/scratch.h"
 #include "core/threads.h"
@@ -54,12 +55,6 @@ std::string join_path(std::string_view dir, const char* file) {
     return path + file;
 }
 
-uint32_t le32(const uint8_t* p) {
-    uint32_t v;
-    std::memcpy(&v, p, 4);
-    return v;
-}
-
 SpecialMatcher build_matcher(const std::vector<Special>& specials) {
     std::vector<std::string_view> texts;
     texts.reserve(specials.size());
@@ -90,15 +85,15 @@ Expected<std::vector<Special>> specials_from_bytes(std::span<const uint8_t> byte
     const Error bad{"lexaro: bad special-tokens file: " + std::string(source)};
     const size_t size = bytes.size();
     if (size < 4) return bad;
-    const uint32_t m = le32(bytes.data());
+    const uint32_t m = load_u32(bytes.data());
     if (m > 4096) return bad;
     std::vector<Special> out;
     out.reserve(m);
     size_t p = 4;
     for (uint32_t i = 0; i < m; ++i) {
         if (size - p < 6) return bad;
-        const uint32_t id = le32(bytes.data() + p);
-        const uint32_t len = uint32_t(bytes[p + 4]) | uint32_t(bytes[p + 5]) << 8;
+        const uint32_t id = load_u32(bytes.data() + p);
+        const uint32_t len = load_u16(bytes.data() + p + 4);
         if (len == 0 || len > 64 || size - p - 6 < len) return bad;
         std::string text(reinterpret_cast<const char*>(bytes.data() + p + 6), len);
         if (utf8_check(text).valid_up_to != text.size()) return bad;

@@ -8,37 +8,20 @@
 #include <string>
 
 #include "core/mb.h"
+#include "core/le.h"
 
 namespace lexaro {
 
 namespace {
 
-uint32_t le32(const uint8_t* p) {
-    uint32_t v;
-    std::memcpy(&v, p, 4);
-    return v;
-}
-
-uint64_t load64(const uint8_t* p) {
-    uint64_t v;
-    std::memcpy(&v, p, 8);
-    return v;
-}
-
-uint32_t load32(const uint8_t* p) {
-    uint32_t v;
-    std::memcpy(&v, p, 4);
-    return v;
-}
-
 uint64_t bytes_hash(const uint8_t* p, size_t n) {
     uint64_t h = (n + 1) * K_MUL;
     uint64_t tail;
     if (n >= 8) {
-        for (size_t i = 0; i + 8 < n; i += 8) h = (h ^ load64(p + i)) * 0xC2B2AE3D27D4EB4Full, h ^= h >> 31;
-        tail = load64(p + n - 8);  // overlaps the last full word; the length in h keeps it unambiguous
+        for (size_t i = 0; i + 8 < n; i += 8) h = (h ^ load_u64(p + i)) * 0xC2B2AE3D27D4EB4Full, h ^= h >> 31;
+        tail = load_u64(p + n - 8);  // overlaps the last full word; the length in h keeps it unambiguous
     } else if (n >= 4) {
-        tail = load32(p) | uint64_t(load32(p + n - 4)) << 32;
+        tail = load_u32(p) | uint64_t(load_u32(p + n - 4)) << 32;
     } else {
         tail = n ? uint64_t(p[0]) | uint64_t(p[n / 2]) << 8 | uint64_t(p[n - 1]) << 16 : 0;
     }
@@ -229,7 +212,7 @@ Expected<Vocab> Vocab::from_bytes(std::span<const uint8_t> bytes, std::string_vi
     const size_t size = bytes.size();
     const uint8_t* data = bytes.data();
     if (size < 4) return bad_vocab("truncated header", source);
-    const uint32_t n = le32(data);
+    const uint32_t n = load_u32(data);
     if (n == 0 || n > MAX_TOKENS) return bad_vocab("token count out of range (max 262144 ids)", source);
     // Id 0x3FFFF doubles as the no-token mark of the packed 18-bit id fields, so a vocabulary that
     // uses it could be encoded wrongly; such a file is refused rather than served.
@@ -238,10 +221,10 @@ Expected<Vocab> Vocab::from_bytes(std::span<const uint8_t> bytes, std::string_vi
     size_t p = 4;
     for (uint32_t r = 0; r < n; ++r) {
         if (size - p < 2) return bad_vocab("truncated record", source);
-        const uint32_t len = uint32_t(data[p]) | uint32_t(data[p + 1]) << 8;
+        const uint32_t len = load_u16(data + p);
         if (len == 0 || len >= 256) return bad_vocab("token length out of range", source);
         if (size - p < 2 + size_t(len) + 4) return bad_vocab("truncated token bytes", source);
-        const uint32_t rank = le32(data + p + 2 + len);
+        const uint32_t rank = load_u32(data + p + 2 + len);
         if (rank >= n) return bad_vocab("rank out of range", source);
         if (rec_pos[rank] != 0) return bad_vocab("duplicate rank", source);
         rec_pos[rank] = uint32_t(p + 2);
@@ -259,7 +242,7 @@ Expected<Vocab> Vocab::from_bytes(std::span<const uint8_t> bytes, std::string_vi
     v.token_bytes.resize(size - 4 - size_t(n) * 6);  // the records hold exactly the token bytes and 6 more each
     for (uint32_t t = 0, at = 0; t < n; ++t) {
         const uint8_t* src = data + rec_pos[t];
-        const uint32_t len = uint32_t(src[-2]) | uint32_t(src[-1]) << 8;
+        const uint32_t len = load_u16(src - 2);
         std::memcpy(v.token_bytes.data() + at, src, len);
         at += len;
         v.token_offsets.push_back(at);
