@@ -185,12 +185,6 @@ uint64_t Tokenizer::footprint() const {
 
 namespace lexaro {
 
-// The two encode loops (pretok.cpp, pretok_o200k.cpp).
-void encode_core_cl100k(const Vocab& v, const UClass& u, const uint8_t* text, size_t len, std::vector<uint32_t>& out,
-                        PretokenCache& cache);
-void encode_core_o200k(const Vocab& v, const UClassO& u, const uint8_t* text, size_t len, std::vector<uint32_t>& out,
-                       PretokenCache& cache);
-
 void encode_into_workers(const Tokenizer& tok, std::string_view text, std::vector<uint32_t>& out, uint64_t workers) {
     reserve_more(out, text.size() / 3 + 8);
     CacheLease lease;
