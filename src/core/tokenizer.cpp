@@ -181,9 +181,6 @@ uint64_t Tokenizer::footprint() const {
     return n;
 }
 
-}  // namespace lexaro
-
-namespace lexaro {
 
 void encode_into_workers(const Tokenizer& tok, std::string_view text, std::vector<uint32_t>& out, uint64_t workers) {
     reserve_more(out, text.size() / 3 + 8);
@@ -259,9 +256,6 @@ Truncation Tokenizer::truncate(std::string_view text, uint64_t max_tokens) const
     return {cut, total, kept};
 }
 
-}  // namespace lexaro
-
-namespace lexaro {
 
 namespace {
 
