@@ -5,7 +5,7 @@
 #include "python/decode_methods.h"
 #include "python/encode_methods.h"
 #include "python/fault.h"
-#include "python/introspect_methods.h"
+#include "python/listing_methods.h"
 #include "python/offset_methods.h"
 #include "python/tokenizer_object.h"
 

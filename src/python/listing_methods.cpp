@@ -1,6 +1,6 @@
 // Introspection members: special_tokens, special_tokens_set, is_special_token, token_byte_values.
 // All keep the interpreter lock and build new objects on every call.
-#include "python/introspect_methods.h"
+#include "python/listing_methods.h"
 
 #include "python/args.h"
 #include "python/convert.h"
