@@ -101,11 +101,83 @@ Py_ssize_t sequence_length(PyObject* obj) {
     return PySequence_Size(obj);
 }
 
+// An id from one integer item of a buffer (numpy array, array.array, bytes...).
+template <class T>
+bool buffer_ids(const Py_buffer& view, std::vector<uint32_t>& out) {
+    const char* p = static_cast<const char*>(view.buf);
+    const Py_ssize_t stride = view.strides != nullptr ? view.strides[0] : Py_ssize_t(sizeof(T));
+    for (Py_ssize_t i = 0; i < view.shape[0]; ++i, p += stride) {
+        T v;
+        std::memcpy(&v, p, sizeof(T));
+        if (v < 0 || uint64_t(v) > 0xFFFFFFFFull) {
+            // the texts the interpreter's own conversion gives for such an item
+            PyErr_SetString(PyExc_OverflowError, uint64_t(v) > uint64_t(INT64_MAX) && v > 0
+                                                     ? "Python int too large to convert to C long"
+                                                     : "out of range integral type conversion attempted");
+            return false;
+        }
+        out.push_back(uint32_t(v));
+    }
+    return true;
+}
+
+// Ids straight from a one-dimensional buffer of native integers. Returns 1 when done, 0 when the
+// object is no such buffer (nothing set), -1 with an error set.
+int convert_id_buffer(PyObject* obj, std::vector<uint32_t>& out) {
+    if (!PyObject_CheckBuffer(obj)) return 0;
+    Py_buffer view;
+    if (PyObject_GetBuffer(obj, &view, PyBUF_FORMAT | PyBUF_STRIDES) != 0) {
+        PyErr_Clear();
+        return 0;
+    }
+    const char* f = view.format != nullptr ? view.format : "B";
+    if (*f == '@' || *f == '=') ++f;  // native order and size
+    int done = 0;
+    if (view.ndim == 1 && f[0] != 0 && f[1] == 0) {
+        out.clear();
+        out.reserve(size_t(view.shape[0]));
+        done = 1;
+        bool ok = true;
+        switch (f[0]) {
+            case 'b': ok = buffer_ids<signed char>(view, out); break;
+            case 'B': ok = buffer_ids<unsigned char>(view, out); break;
+            case 'h': ok = buffer_ids<short>(view, out); break;
+            case 'H': ok = buffer_ids<unsigned short>(view, out); break;
+            case 'i': ok = buffer_ids<int>(view, out); break;
+            case 'I': ok = buffer_ids<unsigned int>(view, out); break;
+            case 'l': ok = buffer_ids<long>(view, out); break;
+            case 'L': ok = buffer_ids<unsigned long>(view, out); break;
+            case 'q': ok = buffer_ids<long long>(view, out); break;
+            case 'Q': ok = buffer_ids<unsigned long long>(view, out); break;
+            default: done = 0;
+        }
+        if (!ok) done = -1;
+    }
+    PyBuffer_Release(&view);
+    return done;
+}
+
 bool convert_id_vector(PyObject* obj, std::vector<uint32_t>& out) {
     const Py_ssize_t n = sequence_length(obj);
     if (n < 0) return false;
+    if (const int done = convert_id_buffer(obj, out); done != 0) return done > 0;
     out.clear();
     out.reserve(size_t(n));
+    if (PyList_CheckExact(obj) || PyTuple_CheckExact(obj)) {
+        // Items read in place; the size is re-read every step, since an item's __index__ could change a list.
+        for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(obj); ++i) {
+            PyObject* item = PySequence_Fast_GET_ITEM(obj, i);
+            uint32_t id = 0;
+            if (PyLong_CheckExact(item)) {
+                if (!convert_id(item, id)) return false;
+            } else {
+                PyRef keep(Py_NewRef(item));
+                if (!convert_id(keep.get(), id)) return false;
+            }
+            out.push_back(id);
+        }
+        return true;
+    }
     for (Py_ssize_t i = 0; i < n; ++i) {
         PyRef item(PySequence_GetItem(obj, i));
         uint32_t id = 0;

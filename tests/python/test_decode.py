@@ -211,6 +211,27 @@ def test_batch_accepts_any_sequences(cl100k):
     assert cl100k.decode(np.array(ids, dtype=np.uint32)) == "hello world"
 
 
+def test_integer_buffers_convert_like_sequences(cl100k):
+    import array
+
+    ids = cl100k.encode_ordinary("buffers of every integer width")
+    for dtype in (np.uint32, np.int32, np.int64, np.uint64):
+        assert cl100k.decode_bytes(np.array(ids, dtype=dtype)) == cl100k.decode_bytes(ids)
+    assert cl100k.decode_bytes(np.array(ids, dtype=np.int64)[::2]) == cl100k.decode_bytes(ids[::2])  # strided
+    assert cl100k.decode_bytes(array.array("q", ids)) == cl100k.decode_bytes(ids)
+    assert cl100k.decode_bytes(b"ab") == cl100k.decode_bytes([97, 98])  # bytes are a sequence of small ints
+    for bad, text in ((np.array([1, -1]), "out of range integral type conversion attempted"),
+                      (np.array([1, 2**32]), "out of range integral type conversion attempted"),
+                      (np.array([2**63], dtype=np.uint64), "Python int too large to convert to C long")):
+        with pytest.raises(OverflowError) as info:
+            cl100k.decode(bad)
+        assert str(info.value) == text
+        assert info.value.__notes__ == ["while processing 'ids'"]
+        with pytest.raises(OverflowError) as info:  # the same texts as the item-by-item conversion
+            cl100k.decode(list(bad))
+        assert str(info.value) == text
+
+
 def test_batch_strict_raises_for_the_first_bad_element(cl100k, byte_ids):
     good = cl100k.encode_ordinary("fine")
     bad_late = [byte_ids[b] for b in b"xyz\xc3"]
