@@ -180,14 +180,7 @@ PyObject* method_count_batch(PyObject* self, PyObject* const* args, Py_ssize_t n
     std::vector<uint64_t> counts;
     if (!guarded_without_gil([&] { counts = tok.count_batch(a.texts.views, a.threads, a.with_special); }))
         return nullptr;
-    PyRef list(PyList_New(Py_ssize_t(counts.size())));
-    if (!list) return nullptr;
-    for (size_t i = 0; i < counts.size(); ++i) {
-        PyObject* item = PyLong_FromUnsignedLongLong(counts[i]);
-        if (item == nullptr) return nullptr;
-        PyList_SET_ITEM(list.get(), Py_ssize_t(i), item);
-    }
-    return list.release();
+    return int_list(counts);
 }
 
 PyObject* method_truncate_batch(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {

@@ -266,15 +266,4 @@ bool to_text_list(PyObject* obj, const char* param, TextList& out) {
     return noted(convert_text_list(obj, out), param);
 }
 
-PyObject* id_list(const std::vector<uint32_t>& ids) {
-    PyRef list(PyList_New(Py_ssize_t(ids.size())));
-    if (!list) return nullptr;
-    for (size_t i = 0; i < ids.size(); ++i) {
-        PyObject* item = PyLong_FromUnsignedLong(ids[i]);
-        if (item == nullptr) return nullptr;
-        PyList_SET_ITEM(list.get(), Py_ssize_t(i), item);
-    }
-    return list.release();
-}
-
 }  // namespace lexaro::py

@@ -51,7 +51,19 @@ void raise_type_mismatch(PyObject* obj, const char* expected);
 // before, and when param is null).
 void note_param(const char* param);
 
-// Result builder shared by the methods: token ids as a new list of int.
-PyObject* id_list(const std::vector<uint32_t>& ids);
+// Result builder shared by the methods: unsigned values (ids, counts) as a new list of int.
+template <class T>
+PyObject* int_list(const std::vector<T>& values) {
+    PyRef list(PyList_New(Py_ssize_t(values.size())));
+    if (!list) return nullptr;
+    for (size_t i = 0; i < values.size(); ++i) {
+        PyObject* item = PyLong_FromUnsignedLongLong(values[i]);
+        if (item == nullptr) return nullptr;
+        PyList_SET_ITEM(list.get(), Py_ssize_t(i), item);
+    }
+    return list.release();
+}
+
+inline PyObject* id_list(const std::vector<uint32_t>& ids) { return int_list(ids); }
 
 }  // namespace lexaro::py
