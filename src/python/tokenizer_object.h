@@ -7,11 +7,14 @@
 
 #include "core/tokenizer.h"
 
+#include <string>
+
 namespace lexaro::py {
 
 struct PyTokenizer {
     PyObject_HEAD
-    Tokenizer core;  // constructed in place by tp_new, destroyed by tp_dealloc
+    Tokenizer core;       // constructed in place by tp_new, destroyed by tp_dealloc
+    std::string datadir;  // absolute; "" for the built-in data (what a pickle carries besides the name)
 };
 
 inline const Tokenizer& core_of(PyObject* self) { return reinterpret_cast<PyTokenizer*>(self)->core; }

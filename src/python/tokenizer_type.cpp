@@ -7,6 +7,7 @@
 #include "python/fault.h"
 #include "python/listing_methods.h"
 #include "python/offset_methods.h"
+#include "python/pickle_methods.h"
 #include "python/tokenizer_object.h"
 
 #include <new>
@@ -47,12 +48,14 @@ PyObject* tokenizer_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     PyObject* self = type->tp_alloc(type, 0);
     if (self == nullptr) return nullptr;
     new (&reinterpret_cast<PyTokenizer*>(self)->core) Tokenizer(std::move(created->value()));
+    new (&reinterpret_cast<PyTokenizer*>(self)->datadir) std::string(pickled_datadir(datadir));
     return self;
 }
 
 void tokenizer_dealloc(PyObject* self) {
     PyTypeObject* type = Py_TYPE(self);
     reinterpret_cast<PyTokenizer*>(self)->core.~Tokenizer();
+    reinterpret_cast<PyTokenizer*>(self)->datadir.~basic_string();
     type->tp_free(self);
     Py_DECREF(type);  // instances of a heap type own a reference to it
 }
@@ -177,6 +180,9 @@ PyMethodDef TOKENIZER_METHODS[] = {
     {"special_tokens", fastcall(method_special_tokens), FASTCALL_KEYWORDS,
      "special_tokens($self)\n--\n\n"
      "`{special string: id}` \u2014 tiktoken's `_special_tokens`."},
+    {"__reduce__", method_reduce, METH_NOARGS, nullptr},
+    {"__copy__", method_copy, METH_NOARGS, nullptr},
+    {"__deepcopy__", method_deepcopy, METH_O, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 
