@@ -14,6 +14,9 @@ __all__ = [
     "list_encoding_names",
 ]
 
+# A snapshot: the module's list is the user's to change, the encodings compiled in are not.
+_BUILTIN: tuple[str, ...] = tuple(BUILTIN_ENCODINGS)
+
 # Encodings that older models use and that this package does not carry.
 LEGACY_ENCODINGS: tuple[str, ...] = ("gpt2", "r50k_base", "p50k_base", "p50k_edit")
 
@@ -92,14 +95,14 @@ MODEL_PREFIX_TO_ENCODING: dict[str, str] = {
 
 def list_encoding_names() -> list[str]:
     """The names of the encodings built into this package."""
-    return list(BUILTIN_ENCODINGS)
+    return list(_BUILTIN)
 
 
 def check_encoding_name(name: str) -> str:
     """Returns `name` if it is a built-in encoding; raises ValueError naming the built-in ones otherwise."""
-    if name in BUILTIN_ENCODINGS:
+    if name in _BUILTIN:
         return name
-    builtin = ", ".join(BUILTIN_ENCODINGS)
+    builtin = ", ".join(_BUILTIN)
     if name in LEGACY_ENCODINGS:
         raise ValueError(
             f"the legacy encoding {name!r} is not included in lexaro; built-in encodings: {builtin}"
@@ -112,6 +115,8 @@ def encoding_name_for_model(model: str) -> str:
 
     Raises KeyError for a model that is not in the tables.
     """
+    if not isinstance(model, str):
+        raise TypeError(f"model must be a str, not {type(model).__name__}")
     name = MODEL_TO_ENCODING.get(model)
     if name is not None:
         return name
@@ -127,9 +132,9 @@ def encoding_name_for_model(model: str) -> str:
 def builtin_encoding_for_model(model: str) -> str:
     """Like encoding_name_for_model, but raises KeyError when the model's encoding is not included."""
     name = encoding_name_for_model(model)
-    if name not in BUILTIN_ENCODINGS:
+    if name not in _BUILTIN:
         raise KeyError(
             f"model {model!r} uses the encoding {name!r}, which is not included in lexaro "
-            f"(built-in encodings: {', '.join(BUILTIN_ENCODINGS)})"
+            f"(built-in encodings: {', '.join(_BUILTIN)})"
         )
     return name
