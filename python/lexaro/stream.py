@@ -21,7 +21,8 @@ class StreamDecoder:
 
     The errors handlers are the decoder's own: an Encoding's `decode` takes every handler of
     `bytes.decode`; a Tokenizer's knows "strict", "ignore" (which also drops U+FFFD characters that the
-    bytes encode validly) and treats every other name as "replace".
+    bytes encode validly) and treats every other name as "replace". A handler of one's own (registered with
+    `codecs.register_error`) sees the positions of a fault within the bytes of one `feed`.
     """
 
     __slots__ = ("_decode_bytes", "_decoder", "_drop_replacements")

@@ -25,7 +25,8 @@ SETTINGS = settings(max_examples=120, deadline=None, suppress_health_check=[Heal
 HANDLERS = ["strict", "replace", "ignore", "surrogateescape", "backslashreplace", "surrogatepass", "lexaro-test-mark"]
 SURROGATE_PIECES = ["\udc80", "\ud800", "\ud83e\udd16", "\udfff\ud800", "a\ud83e", "\ud83ex", "\ud83d\ude00\udc00"]
 
-codecs.register_error("lexaro-test-mark", lambda e: (f"<{e.start}:{e.end}>", e.end))
+# A handler of one's own: marks each fault with its bytes in hex.
+codecs.register_error("lexaro-test-mark", lambda e: (f"<{e.object[e.start:e.end].hex()}>", e.end))
 
 
 # ---- the model ----
