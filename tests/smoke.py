@@ -1,0 +1,23 @@
+"""A short check that an installed lexaro works: run by tests/python_versions.sh in each fresh venv."""
+import pickle
+import sys
+
+import lexaro
+
+TEXT = "Smoke test: héllo wörld, 🤖 and <|endoftext|>\n\tdone."
+
+for name in lexaro.list_encoding_names():
+    enc = lexaro.get_encoding(name)
+    tok = enc.tokenizer
+    ids = enc.encode(TEXT, allowed_special="all")
+    assert enc.decode(ids) == TEXT, name
+    assert ids[-1] != enc.eot_token and enc.eot_token in ids, name
+    assert tok.count(TEXT) == len(enc.encode_ordinary(TEXT)) == len(tok.encode_ordinary(TEXT)), name
+    assert enc.encode_batch([TEXT, "x"], allowed_special="all") == [ids, enc.encode("x")], name
+    assert pickle.loads(pickle.dumps(enc)) is enc and pickle.loads(pickle.dumps(tok)) is tok, name
+    stream = lexaro.StreamDecoder(enc)
+    assert "".join(stream.feed([i]) for i in ids) + stream.flush() == TEXT, name
+
+assert lexaro.get_encoding("cl100k_base").n_vocab == 100277
+assert lexaro.encoding_for_model("gpt-4o") is lexaro.get_encoding("o200k_base")
+print(f"smoke test passed on Python {sys.version.split()[0]}")
