@@ -13,7 +13,7 @@ _U32 = next(code for code in "IL" if array(code).itemsize == 4)
 _BIG_ENDIAN = sys.byteorder == "big"
 
 
-def _array(code: str, data: bytes) -> array:
+def _array(code: str, data: bytes) -> array[int]:
     values = array(code, data)
     if _BIG_ENDIAN:
         values.byteswap()

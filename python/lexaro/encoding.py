@@ -124,7 +124,8 @@ class Encoding:
             except UnicodeEncodeError:
                 text = recoded(text)
                 return self._encode(text, allowed_special) if allowed_special else self._encode(text)
-        return self._with_policy(self._encode, text, allowed_special, disallowed_special)
+        ids: list[int] = self._with_policy(self._encode, text, allowed_special, disallowed_special)
+        return ids
 
     def encode_ordinary(self, text: str) -> list[int]:
         """Token ids of `text`, special strings encoded as ordinary text."""
@@ -141,7 +142,10 @@ class Encoding:
         disallowed_special: DisallowedSpecial = "all",
     ) -> npt.NDArray[np.uint32]:
         """`encode` as a numpy uint32 array (needs numpy)."""
-        return self._with_policy(self.tokenizer.encode_to_numpy, text, allowed_special, disallowed_special)
+        array: npt.NDArray[np.uint32] = self._with_policy(
+            self.tokenizer.encode_to_numpy, text, allowed_special, disallowed_special
+        )
+        return array
 
     def encode_batch(
         self,
