@@ -71,8 +71,7 @@ class Encoding:
         specials = tokenizer.special_tokens()
         self._specials = frozenset(text for text, _ in specials)
         self._special_ids = frozenset(token for _, token in specials)
-        # Ordinary ids are 0 .. n - 1: the listing of token bytes is as long as the rank table.
-        self._n_tokens: int = len(tokenizer.token_byte_values())
+        self._n_tokens = 0  # ordinary ids are 0 .. n - 1; counted at the first decode that needs it
         self._searches: dict[frozenset[str], Callable[[str], Optional[re.Match[str]]]] = {}
         self._sorted_bytes: Optional[tuple[bytes, ...]] = None
         self._encode = tokenizer.encode
@@ -194,7 +193,7 @@ class Encoding:
     def decode_bytes(self, tokens: Sequence[int]) -> bytes:
         """The bytes of `tokens` joined; KeyError for an id that is neither ordinary nor special."""
         data = self._decode_bytes(tokens)
-        if len(tokens) and max(_plain(tokens)) >= self._n_tokens:
+        if len(tokens) and max(_plain(tokens)) >= (self._n_tokens or self._count_ordinary()):
             self._check_known(tokens)
         return data
 
@@ -293,6 +292,11 @@ class Encoding:
             texts = [recoded(t) if _LONE_SURROGATE.search(t) else t for t in texts]
             ids, offsets = self.tokenizer.encode_batch(texts, threads, with_special)
         return split_flat(ids, offsets)
+
+    def _count_ordinary(self) -> int:
+        # The listing of ordinary token bytes is as long as the rank table.
+        self._n_tokens = len(self.tokenizer.token_byte_values())
+        return self._n_tokens
 
     def _check_known(self, tokens: Sequence[int]) -> None:
         unknown = set(_plain(tokens))
