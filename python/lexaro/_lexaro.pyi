@@ -1,5 +1,5 @@
-from collections.abc import Callable, Iterable, Sequence
-from typing import Any, Literal, final
+from collections.abc import Iterable, Sequence
+from typing import Literal, final
 
 import numpy as np
 import numpy.typing as npt
@@ -88,7 +88,7 @@ class Tokenizer:
     def is_special_token(self, id: int) -> bool: ...
     def special_tokens(self) -> list[tuple[str, int]]:
         """`{special string: id}` — tiktoken's `_special_tokens`."""
-    def __reduce__(self) -> tuple[Callable[[str, str], Tokenizer], tuple[str, str]]:
+    def __reduce__(self) -> tuple[object, tuple[str, str]]:
         """Pickles by encoding name and absolute data directory ("" for the built-in data)."""
     def __copy__(self) -> Tokenizer: ...
-    def __deepcopy__(self, memo: Any) -> Tokenizer: ...
+    def __deepcopy__(self, memo: object) -> Tokenizer: ...
