@@ -5,7 +5,7 @@
 # The first pass runs after the warm-up text; hot is the difference between two passes and one.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-BIN=build/bench/bench_core_encode
+BIN=${BIN:-build/bench/bench_core_encode}
 S=bench/.corpus/samples
 [ -x "$BIN" ] || { echo "build $BIN first (see bench/README.md)" >&2; exit 1; }
 instr() {  # ENCODING SAMPLE RUNS

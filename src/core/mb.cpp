@@ -122,26 +122,27 @@ using Walk = uint32_t (*)(const Vocab&, const uint8_t*, size_t);
 // stretches between them encoded on their own (built-in vocabularies never come here).
 void encode_partial(const Vocab& v, const uint8_t* p, size_t len, std::vector<uint32_t>& out);
 
-// Backtracking search over prefix tokens; every position proven dead is never tried again.
-[[gnu::noinline]] void encode_fallback(const Vocab& v, const uint8_t* p, size_t len, uint32_t first, Walk walk,
-                                       std::vector<uint32_t>& out) {
+// Backtracking search over prefix tokens, resumed where the greedy pass stopped: out[start..] holds the
+// greedy tokens up to `pos`, and `cand`, the longest token at pos, may not follow the last of them. The
+// greedy pass is the search's own first path (the longest candidate that may follow, at every position),
+// so the search goes on from there exactly as if it had walked that path itself. Every position proven
+// dead is never tried again.
+[[gnu::noinline]] void encode_fallback(const Vocab& v, const uint8_t* p, size_t len, size_t pos, uint32_t cand,
+                                       Walk walk, std::vector<uint32_t>& out, size_t start) {
     Scratch& s = scratch();
-    s.stack.clear();
     s.reachable.assign((len + 64) / 64, ~uint64_t(0));
     const auto bit = [&](size_t q) { return (s.reachable[q >> 6] >> (q & 63)) & 1; };
-    uint32_t cand = first;
-    size_t pos = 0;
     bool complete = false;
     for (;;) {
         uint32_t taken = NONE;
         for (uint32_t tok = cand; tok != NONE; tok = v.next_prefix[tok]) {
             if (!bit(pos + v.token_len[tok])) continue;
-            if (!s.stack.empty() && !valid_pair(v, s.stack.back(), tok)) continue;
+            if (out.size() > start && !valid_pair(v, out.back(), tok)) continue;
             taken = tok;
             break;
         }
         if (taken != NONE) {
-            s.stack.push_back(taken);
+            out.push_back(taken);
             pos += v.token_len[taken];
             if (pos >= len) {
                 complete = true;
@@ -152,20 +153,19 @@ void encode_partial(const Vocab& v, const uint8_t* p, size_t len, std::vector<ui
             continue;
         }
         s.reachable[pos >> 6] &= ~(uint64_t(1) << (pos & 63));
-        if (s.stack.empty()) break;
-        const uint32_t last = s.stack.back();
-        s.stack.pop_back();
+        if (out.size() == start) break;
+        const uint32_t last = out.back();
+        out.pop_back();
         pos -= v.token_len[last];
         cand = last;
     }
     if (!complete) {
         // No segmentation passed the pair test (only possible with an inconsistent vocabulary):
         // fall back to single bytes rather than lose the piece.
+        out.resize(start);
         for (size_t i = 0; i < len; ++i)
             if (v.byte_token[p[i]] != NONE) out.push_back(v.byte_token[p[i]]);
-        return;
     }
-    out.insert(out.end(), s.stack.begin(), s.stack.end());
 }
 
 template <Walk walk>
@@ -176,11 +176,7 @@ inline void encode_greedy(const Vocab& v, const uint8_t* p, size_t len, uint32_t
     size_t pos = v.token_len[t];
     while (pos < len) {
         const uint32_t u = walk(v, p + pos, len - pos);
-        if (!valid_pair(v, t, u)) {
-            out.resize(start);
-            encode_fallback(v, p, len, first, walk, out);
-            return;
-        }
+        if (!valid_pair(v, t, u)) return encode_fallback(v, p, len, pos, u, walk, out, start);
         out.push_back(u);
         pos += v.token_len[u];
         t = u;

@@ -1,5 +1,6 @@
 #include "core/pcache.h"
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <new>
@@ -84,21 +85,88 @@ const uint8_t PACK_MASK[17][16] = {
     {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF},
 };
 
+namespace {
+
+template <class Slot>
+void set_active(CacheRegion<Slot>& r, uint64_t active) {
+    r.active = active;
+    r.shift = 64 - uint64_t(__builtin_ctzll(active));
+}
+
+bool short_empty(const CacheSlot& s) { return s.key_lo == 0 && s.key_hi == 0; }
+bool long_empty(const LongSlot& s) { return s.check == 0; }
+
+// The home pair, then two more pairs: the first empty slot of six, else the home slot. True when the
+// slot taken was empty.
+bool place_short(CacheRegion<CacheSlot>& r, uint64_t h, const CacheSlot& fresh) {
+    const uint64_t f = r.home(h);
+    for (uint64_t k = 0; k < 6; ++k) {
+        CacheSlot& c = r.slots[(f + k) & r.mask()];
+        if (short_empty(c)) {
+            c = fresh;
+            return true;
+        }
+    }
+    r.slots[f] = fresh;
+    return false;
+}
+
+uint32_t long_check(uint64_t h) { return uint32_t(h >> 32) | 1; }  // never 0, the mark of an empty slot
+
+// The home pair: the first empty slot of the two, else the home slot.
+bool place_long(CacheRegion<LongSlot>& r, uint64_t h, const LongSlot& fresh) {
+    const uint64_t f = r.home(h);
+    for (uint64_t k = 0; k < 2; ++k) {
+        LongSlot& c = r.slots[f + k];
+        if (long_empty(c)) {
+            c = fresh;
+            return true;
+        }
+    }
+    r.slots[f] = fresh;
+    return false;
+}
+
+uint64_t short_hash_of(const CacheSlot& s) { return cache_hash({s.key_lo, s.key_hi}); }
+uint64_t long_hash_of(const LongSlot& s) { return long_hash(s.key, s.len); }
+
+// A region more than half full grows fourfold (up to its capacity), its entries re-inserted.
+template <class Slot, class Empty, class Hash, class Place>
+void grow_if_full(CacheRegion<Slot>& r, Empty empty, Hash hash, Place place) {
+    if (r.filled * 2 <= r.active || r.active == r.capacity) return;
+    std::vector<Slot> old;
+    old.reserve(r.filled);
+    for (uint64_t i = 0; i < r.active; ++i)
+        if (!empty(r.slots[i])) old.push_back(r.slots[i]);
+    std::memset(static_cast<void*>(r.slots), 0, r.active * sizeof(Slot));
+    set_active(r, std::min(r.active * 4, r.capacity));
+    r.filled = 0;
+    for (const Slot& s : old) r.filled += place(r, hash(s), s);
+}
+
+}  // namespace
+
 PretokenCache::PretokenCache(uint64_t id, uint64_t count) : slot_count(count), tokenizer_id(id) {
     if (count == 0) return;
-    // Fresh anonymous pages are zero and page-aligned: a table costs only the pages an encode touches,
-    // which matters for short texts on new threads.
+    // Fresh anonymous pages are zero and page-aligned: a table costs only the pages an encode touches.
     void* mem = ::mmap(nullptr, count * sizeof(CacheSlot), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (mem == MAP_FAILED) throw std::bad_alloc();
     slots = static_cast<CacheSlot*>(mem);
-    shift = 64 - uint64_t(__builtin_ctzll(count));
+    short_slots.slots = slots;
+    short_slots.capacity = count / 2;
+    set_active(short_slots, std::min(SHORT_START_SLOTS, short_slots.capacity));
+    long_slots.slots = reinterpret_cast<LongSlot*>(slots + count / 2);
+    long_slots.capacity = count / 2 * sizeof(CacheSlot) / sizeof(LongSlot);
+    set_active(long_slots, std::min(LONG_START_SLOTS, long_slots.capacity));
 }
 
 PretokenCache::PretokenCache(PretokenCache&& o) noexcept
-    : slots(o.slots), slot_count(o.slot_count), tokenizer_id(o.tokenizer_id), shift(o.shift) {
+    : slots(o.slots), slot_count(o.slot_count), tokenizer_id(o.tokenizer_id), short_slots(o.short_slots),
+      long_slots(o.long_slots) {
     o.slots = nullptr;
     o.slot_count = 0;
-    o.shift = 64;
+    o.short_slots = {};
+    o.long_slots = {};
 }
 
 PretokenCache& PretokenCache::operator=(PretokenCache&& o) noexcept {
@@ -107,41 +175,84 @@ PretokenCache& PretokenCache::operator=(PretokenCache&& o) noexcept {
         slots = o.slots;
         slot_count = o.slot_count;
         tokenizer_id = o.tokenizer_id;
-        shift = o.shift;
+        short_slots = o.short_slots;
+        long_slots = o.long_slots;
         o.slots = nullptr;
         o.slot_count = 0;
-        o.shift = 64;
+        o.short_slots = {};
+        o.long_slots = {};
     }
     return *this;
 }
 
 PretokenCache::~PretokenCache() { release_slots(slots, slot_count); }
 
+namespace {
+
+// The long region's slot for a piece (its bytes zero-padded in `key`), or null.
+const LongSlot* find_long(const CacheRegion<LongSlot>& r, const uint8_t* key, size_t len, uint64_t h) {
+    const uint32_t check = long_check(h);
+    const LongSlot* s = r.slots + r.home(h);
+    for (int k = 0; k < 2; ++k)
+        if (s[k].check == check && s[k].len == len && std::memcmp(s[k].key, key, len) == 0) return &s[k];
+    return nullptr;
+}
+
+// Encodes a piece that missed and stores its ids: in the short region when they fit there, else in the
+// long one; a piece of more than LONG_MAX_IDS ids is not stored.
+void encode_and_insert(PretokenCache& cache, const Vocab& v, const uint8_t* p, size_t len, std::vector<uint32_t>& out,
+                       uint64_t short_h, CacheKey key, const uint8_t* long_key, uint64_t long_h) {
+    const size_t start = out.size();
+    encode_uncached(v, p, len, out);
+    const size_t n = out.size() - start;
+    if (len <= CACHE_MAX_PIECE && n <= 4 && out[start] <= 0xFFFFFF) {
+        uint32_t ids[4] = {0, 0, 0, 0};
+        for (size_t i = 0; i < n; ++i) ids[i] = out[start + i];
+        const CacheSlot fresh{key.lo, key.hi, uint64_t(n) | uint64_t(ids[0]) << 8 | uint64_t(ids[1]) << 32,
+                              uint64_t(ids[2]) | uint64_t(ids[3]) << 32};
+        CacheRegion<CacheSlot>& r = cache.short_slots;
+        r.filled += place_short(r, short_h, fresh);
+        grow_if_full(r, short_empty, short_hash_of, place_short);
+        return;
+    }
+    if (n > LONG_MAX_IDS) return;
+    LongSlot fresh{};
+    fresh.check = long_check(long_h);
+    fresh.len = uint8_t(len);
+    fresh.n = uint8_t(n);
+    std::memcpy(fresh.key, long_key, LONG_MAX_PIECE);
+    std::memcpy(fresh.ids, out.data() + start, n * sizeof(uint32_t));
+    CacheRegion<LongSlot>& r = cache.long_slots;
+    r.filled += place_long(r, long_h, fresh);
+    grow_if_full(r, long_empty, long_hash_of, place_long);
+}
+
+void append_long_ids(const LongSlot& s, std::vector<uint32_t>& out) { out.insert(out.end(), s.ids, s.ids + s.n); }
+
+}  // namespace
+
 void probe_cold(PretokenCache& cache, const Vocab& v, const uint8_t* p, size_t len, std::vector<uint32_t>& out,
                 uint64_t h, CacheKey key) {
-    const uint64_t mask = cache.slot_count - 1;
-    const uint64_t f = (h >> cache.shift) & ~uint64_t(1);
-    CacheSlot* s = cache.slots;
+    const CacheRegion<CacheSlot>& r = cache.short_slots;
+    const uint64_t f = r.home(h);
     for (uint64_t k = 2; k < 6; ++k) {
-        const CacheSlot& c = s[(f + k) & mask];
+        const CacheSlot& c = r.slots[(f + k) & r.mask()];
         if (slot_matches(c, key)) return append_slot_ids(c, out);
     }
-    const size_t start = out.size();
-    encode_with_first(v, p, len, first_token(v, p, len), out);
-    const size_t n = out.size() - start;
-    if (n < 1 || n > 4 || out[start] > 0xFFFFFF) return;  // too many ids, or a first id beyond 24 bits
-    uint32_t ids[4] = {0, 0, 0, 0};
-    for (size_t i = 0; i < n; ++i) ids[i] = out[start + i];
-    const CacheSlot fresh{key.lo, key.hi, uint64_t(n) | uint64_t(ids[0]) << 8 | uint64_t(ids[1]) << 32,
-                          uint64_t(ids[2]) | uint64_t(ids[3]) << 32};
-    for (uint64_t k = 0; k < 6; ++k) {
-        CacheSlot& c = s[(f + k) & mask];
-        if (c.key_lo == 0 && c.key_hi == 0) {
-            c = fresh;
-            return;
-        }
-    }
-    s[f & mask] = fresh;
+    // A short piece of more than four ids lives in the long region.
+    alignas(16) uint8_t long_key[LONG_MAX_PIECE] = {};
+    std::memcpy(long_key, p, len);
+    const uint64_t long_h = long_hash(long_key, len);
+    if (const LongSlot* s = find_long(cache.long_slots, long_key, len, long_h)) return append_long_ids(*s, out);
+    encode_and_insert(cache, v, p, len, out, h, key, long_key, long_h);
+}
+
+void probe_long(PretokenCache& cache, const Vocab& v, const uint8_t* p, size_t len, std::vector<uint32_t>& out) {
+    alignas(16) uint8_t long_key[LONG_MAX_PIECE] = {};
+    std::memcpy(long_key, p, len);
+    const uint64_t long_h = long_hash(long_key, len);
+    if (const LongSlot* s = find_long(cache.long_slots, long_key, len, long_h)) return append_long_ids(*s, out);
+    encode_and_insert(cache, v, p, len, out, 0, {}, long_key, long_h);
 }
 
 CacheLease::~CacheLease() {

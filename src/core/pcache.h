@@ -1,5 +1,12 @@
-// The per-thread pre-token cache: short pieces (at most 15 bytes) to their ids (at most four),
-// and encode_piece, the per-piece dispatch of both pre-tokenizers.
+// The per-thread pre-token cache: pieces to their ids, and encode_piece, the per-piece dispatch of both
+// pre-tokenizers.
+//
+// One table of `slot_count` 32-byte units holds two regions. The first half is the short region: 32-byte
+// slots for pieces of at most 15 bytes with at most four ids (most pieces of most text), looked up with one
+// masked 16-byte load. The second half is the long region: 128-byte slots for pieces of up to 56 bytes with
+// up to 16 ids (words of scripts with multi-byte letters, and short pieces of more than four ids). Each
+// region starts small and grows by four within its half as it fills, so a short text makes resident only
+// the pages its own pieces need, and entries move along when a region grows.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -18,25 +25,55 @@ struct alignas(32) CacheSlot {
     uint64_t ids_hi;  // id3 | id4 << 32
 };
 
+inline constexpr size_t CACHE_MAX_PIECE = 15;  // short region
+inline constexpr size_t LONG_MAX_PIECE = 56;   // long region
+inline constexpr size_t LONG_MAX_IDS = 16;
+
+struct alignas(64) LongSlot {
+    uint32_t check;  // high half of the piece's hash; 0 for an empty slot
+    uint8_t len;     // piece length, 1-56
+    uint8_t n;       // number of ids, 1-16
+    uint8_t unused[2];
+    uint8_t key[LONG_MAX_PIECE];  // piece bytes, zero beyond the end
+    uint32_t ids[LONG_MAX_IDS];
+};
+static_assert(sizeof(LongSlot) == 128);
+
+// One region of slots: `active` of them (a power of two) in use, out of `capacity`.
+template <class Slot>
+struct CacheRegion {
+    Slot* slots = nullptr;
+    uint64_t capacity = 0;
+    uint64_t active = 0;
+    uint64_t shift = 64;  // 64 - log2(active)
+    uint64_t filled = 0;  // occupied slots among the active ones
+    uint64_t home(uint64_t h) const { return (h >> shift) & ~uint64_t(1); }
+    uint64_t mask() const { return active - 1; }
+};
+
 struct PretokenCache {
-    CacheSlot* slots = nullptr;  // zero-filled, 32-byte aligned; null when disabled
-    uint64_t slot_count = 0;     // power of two, or 0 when disabled
+    CacheSlot* slots = nullptr;  // the whole table: zero-filled anonymous pages; null when disabled
+    uint64_t slot_count = 0;     // 32-byte units of the table, a power of two >= 2^15, or 0 when disabled
     uint64_t tokenizer_id = 0;
-    uint64_t shift = 64;         // 64 - log2(slot_count); 64 means disabled
+    CacheRegion<CacheSlot> short_slots;
+    CacheRegion<LongSlot> long_slots;
 
     PretokenCache() = default;
-    PretokenCache(uint64_t tokenizer_id, uint64_t slot_count);  // allocates a zeroed table
+    PretokenCache(uint64_t tokenizer_id, uint64_t slot_count);  // maps a zeroed table
     PretokenCache(PretokenCache&& o) noexcept;
     PretokenCache& operator=(PretokenCache&& o) noexcept;
     PretokenCache(const PretokenCache&) = delete;
     PretokenCache& operator=(const PretokenCache&) = delete;
     ~PretokenCache();
 
-    bool disabled() const { return shift == 64; }
+    bool disabled() const { return slot_count == 0; }
     uint64_t table_bytes() const { return slot_count * sizeof(CacheSlot); }
 };
 
-inline constexpr size_t CACHE_MAX_PIECE = 15;
+// Slots a region starts with: 128 KiB each, a few dozen pages.
+inline constexpr uint64_t SHORT_START_SLOTS = 4096;
+inline constexpr uint64_t LONG_START_SLOTS = 1024;
+
 inline constexpr uint64_t CACHE_HASH_LO = 0x9E3779B97F4A7C15ull;
 inline constexpr uint64_t CACHE_HASH_HI = 0xC2B2AE3D27D4EB4Full;
 
@@ -72,6 +109,18 @@ inline CacheKey cache_key(const uint8_t* p, size_t len) {
 
 inline uint64_t cache_hash(CacheKey k) { return k.lo * CACHE_HASH_LO ^ k.hi * CACHE_HASH_HI; }
 
+// Hash of a piece of up to LONG_MAX_PIECE bytes held zero-padded in `key`.
+inline uint64_t long_hash(const uint8_t* key, size_t len) {
+    uint64_t h = (len + 1) * CACHE_HASH_HI;
+    for (size_t i = 0; i < len; i += 8) {
+        uint64_t w;
+        std::memcpy(&w, key + i, 8);
+        h = (h ^ w) * CACHE_HASH_LO;
+        h ^= h >> 29;
+    }
+    return h * CACHE_HASH_HI;
+}
+
 [[gnu::always_inline]] inline void append_slot_ids(const CacheSlot& s, std::vector<uint32_t>& out) {
     // most cached pieces are one token; push_back keeps the common case inline
     const uint32_t n = uint32_t(s.meta & 0xFF);
@@ -84,25 +133,33 @@ inline uint64_t cache_hash(CacheKey k) { return k.lo * CACHE_HASH_LO ^ k.hi * CA
     out.push_back(uint32_t(s.ids_hi >> 32));
 }
 
-// Second-level lookup after a first-level miss; on a miss, encodes the piece and inserts it.
-[[gnu::noinline]] void probe_cold(PretokenCache& cache, const Vocab& v, const uint8_t* p, size_t len, std::vector<uint32_t>& out,
-                uint64_t h, CacheKey key);
+// Encodes a piece without the cache.
+inline void encode_uncached(const Vocab& v, const uint8_t* p, size_t len, std::vector<uint32_t>& out) {
+    if (len > 2 && (p[0] & 0xF0) == 0xE0 && (p[1] & 0xC0) == 0x80 && (p[2] & 0xC0) == 0x80)
+        encode_mb(v, p, len, out);  // the three-byte tables find its first token
+    else
+        encode_with_first(v, p, len, first_token(v, p, len), out);
+}
+
+// Second-level lookup of a short piece after a first-level miss, then the long region; on a miss, encodes
+// the piece and inserts it.
+[[gnu::noinline]] void probe_cold(PretokenCache& cache, const Vocab& v, const uint8_t* p, size_t len,
+                                  std::vector<uint32_t>& out, uint64_t h, CacheKey key);
+
+// A piece of 16 to LONG_MAX_PIECE bytes: the long region, and on a miss encoding and insertion.
+[[gnu::noinline]] void probe_long(PretokenCache& cache, const Vocab& v, const uint8_t* p, size_t len,
+                                  std::vector<uint32_t>& out);
 
 // Appends the ids of one non-empty piece.
 [[gnu::always_inline]] inline void encode_piece(const Vocab& v, PretokenCache& cache, const uint8_t* p, size_t len,
-                         std::vector<uint32_t>& out) {
-    if (len > 2 && (p[0] & 0xF0) == 0xE0 && (p[1] & 0xC0) == 0x80 && (p[2] & 0xC0) == 0x80) {
-        encode_mb(v, p, len, out);  // starts with a three-byte character: never cached
-        return;
-    }
+                                                std::vector<uint32_t>& out) {
     if (len > CACHE_MAX_PIECE || cache.disabled()) {
-        encode_with_first(v, p, len, first_token(v, p, len), out);
-        return;
+        if (len <= LONG_MAX_PIECE && !cache.disabled()) return probe_long(cache, v, p, len, out);
+        return encode_uncached(v, p, len, out);
     }
     const CacheKey key = cache_key(p, len);
     const uint64_t h = cache_hash(key);
-    const uint64_t f = (h >> cache.shift) & ~uint64_t(1);
-    const CacheSlot* s = cache.slots + f;
+    const CacheSlot* s = cache.short_slots.slots + cache.short_slots.home(h);
     if (s[0].key_lo == key.lo && s[0].key_hi == key.hi) return append_slot_ids(s[0], out);
     if (s[1].key_lo == key.lo && s[1].key_hi == key.hi) return append_slot_ids(s[1], out);
     probe_cold(cache, v, p, len, out, h, key);

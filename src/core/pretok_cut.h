@@ -175,8 +175,10 @@ template <bool Fast>
 [[gnu::noinline]] size_t letter_run_rest(const UClass& u, const uint8_t* t, size_t len, size_t q) {
     while (q < len) {
         if constexpr (Fast) {
-            q = skip_run(t, q, len, [](__m128i b) { return letter_mask(b); });
-            if (q == len || t[q] < 0x80) break;
+            if (t[q] < 0x80) {  // block scans only where ASCII continues the run, not before every character
+                q = skip_run(t, q, len, [](__m128i b) { return letter_mask(b); });
+                if (q == len || t[q] < 0x80) break;
+            }
         }
         const Char c = decode_char(t, len, q);
         if (!(char_class(u, c.cp) & IS_LETTER)) break;
@@ -200,8 +202,10 @@ template <bool Fast>
 [[gnu::noinline]] size_t punct_run_rest(const UClass& u, const uint8_t* t, size_t len, size_t q) {
     while (q < len) {
         if constexpr (Fast) {
-            q = skip_run(t, q, len, [](__m128i b) { return punct_mask(b); });
-            if (q == len || t[q] < 0x80) break;
+            if (t[q] < 0x80) {
+                q = skip_run(t, q, len, [](__m128i b) { return punct_mask(b); });
+                if (q == len || t[q] < 0x80) break;
+            }
         }
         const Char c = decode_char(t, len, q);
         if (char_class(u, c.cp) & ANY_CLASS) break;

@@ -7,7 +7,6 @@ namespace lexaro {
 
 // Backtracking state of the piece encoder.
 struct Scratch {
-    std::vector<uint32_t> stack;
     std::vector<uint64_t> reachable;  // bit p: position p may still be reached
 };
 

@@ -62,6 +62,9 @@ SpecialMatcher build_matcher(const std::vector<Special>& specials) {
     return SpecialMatcher::build(texts);
 }
 
+// Ids of the thread's count and truncate buffer kept between calls (4 MiB).
+constexpr size_t KEPT_SCRATCH_IDS = size_t(1) << 20;
+
 // Grows geometrically, so that many small appends (the stretches between specials) stay linear.
 void reserve_more(std::vector<uint32_t>& out, size_t extra) {
     const size_t need = out.size() + extra;
@@ -198,6 +201,16 @@ std::vector<uint32_t> Tokenizer::encode(std::string_view text) const {
     out.reserve(text.size() / 3 + 8);
     encode_into_workers(*this, text, out, 1);
     return out;
+}
+
+uint64_t Tokenizer::count(std::string_view text) const {
+    // The ids go to the thread's reused buffer: no allocation, and no fresh pages to fault in, per call.
+    std::vector<uint32_t>& ids = ids_scratch();
+    ids.clear();
+    encode_into_workers(*this, text, ids, 1);
+    const uint64_t n = ids.size();
+    if (ids.capacity() > KEPT_SCRATCH_IDS) std::vector<uint32_t>().swap(ids);  // a huge text's buffer is not kept
+    return n;
 }
 
 std::vector<uint32_t> Tokenizer::encode_with_allowed(std::string_view text, const uint8_t* allowed) const {

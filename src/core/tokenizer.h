@@ -47,6 +47,7 @@ struct Tokenizer {
     uint64_t footprint() const;  // exact heap footprint by element counts
 
     std::vector<uint32_t> encode(std::string_view text) const;
+    uint64_t count(std::string_view text) const;  // the number of ids of encode(text)
     std::vector<uint32_t> encode_with_special(std::string_view text) const;
     // Like encode_with_special, recognising only the specials whose flag in `allowed` (one per entry
     // of `specials`) is set.

@@ -413,15 +413,9 @@ PyObject* method_count(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
     std::string_view text;
     if (!to_text(bound[0], "text", text)) return nullptr;
     const Tokenizer& tok = core_of(self);
-    size_t count = 0;
-    if (!guarded_without_gil([&] {
-            std::vector<uint32_t> scratch;
-            scratch.reserve(text.size() / 3 + 8);
-            encode_into_workers(tok, text, scratch, 1);
-            count = scratch.size();
-        }))
-        return nullptr;
-    return PyLong_FromSize_t(count);
+    uint64_t count = 0;
+    if (!guarded_without_gil([&] { count = tok.count(text); })) return nullptr;
+    return PyLong_FromUnsignedLongLong(count);
 }
 
 }  // namespace lexaro::py

@@ -1,5 +1,8 @@
-// The pre-token cache: what is cached, slot replacement, the per-thread holder, the pool and the budget.
+// The pre-token cache: what is cached where, slot replacement, growth, the per-thread holder, the pool and
+// the budget.
 // The cases run in order: they share the process-wide pool and byte budget.
+#include <algorithm>
+#include <cstring>
 #include <map>
 #include <random>
 #include <thread>
@@ -20,11 +23,19 @@ const Tokenizer& tok(int i) {
 
 const uint8_t* bytes(std::string_view s) { return reinterpret_cast<const uint8_t*>(s.data()); }
 
-bool cached(const PretokenCache& c, std::string_view piece) {
+bool in_short(const PretokenCache& c, std::string_view piece) {
     if (piece.empty() || piece.size() > CACHE_MAX_PIECE) return false;
     const CacheKey k = cache_key(bytes(piece), piece.size());
-    for (uint64_t i = 0; i < c.slot_count; ++i)
-        if (c.slots[i].key_lo == k.lo && c.slots[i].key_hi == k.hi) return true;
+    for (uint64_t i = 0; i < c.short_slots.capacity; ++i)
+        if (c.short_slots.slots[i].key_lo == k.lo && c.short_slots.slots[i].key_hi == k.hi) return true;
+    return false;
+}
+
+bool in_long(const PretokenCache& c, std::string_view piece) {
+    for (uint64_t i = 0; i < c.long_slots.capacity; ++i) {
+        const LongSlot& s = c.long_slots.slots[i];
+        if (s.check != 0 && s.len == piece.size() && std::memcmp(s.key, piece.data(), piece.size()) == 0) return true;
+    }
     return false;
 }
 
@@ -40,64 +51,156 @@ std::vector<uint32_t> direct_ids(const Vocab& v, std::string_view piece) {
     return out;
 }
 
+// Encodes the piece through the cache twice (miss, then hit) and checks both against the direct encoder.
+bool same_ids_twice(const Vocab& v, PretokenCache& c, std::string_view piece) {
+    const std::vector<uint32_t> want = direct_ids(v, piece);
+    return piece_ids(v, c, piece) == want && piece_ids(v, c, piece) == want;
+}
+
+uint64_t short_home(const PretokenCache& c, std::string_view s) {
+    return c.short_slots.home(cache_hash(cache_key(bytes(s), s.size())));
+}
+
+uint64_t long_home(const PretokenCache& c, std::string_view s) {
+    uint8_t key[LONG_MAX_PIECE] = {};
+    std::memcpy(key, s.data(), s.size());
+    return c.long_slots.home(long_hash(key, s.size()));
+}
+
+// Distinct pieces of a space and `letters` random letters until `count` of them share one home.
+template <class Home>
+std::vector<std::string> same_home(size_t letters, size_t count, Home home) {
+    std::map<uint64_t, std::vector<std::string>> by_home;
+    std::mt19937 rng(5);
+    for (;;) {
+        std::string s = " ";
+        for (size_t k = 0; k < letters; ++k) s += char('a' + rng() % 26);
+        auto& g = by_home[home(s)];
+        if (std::find(g.begin(), g.end(), s) == g.end()) g.push_back(s);
+        if (g.size() == count) return g;
+    }
+}
+
 }  // namespace
 
-TEST(what_is_cached) {
+TEST(short_and_long_pieces) {
     const Vocab& v = tok(0).vocab;
     PretokenCache c(999, uint64_t(1) << 15);
+    // up to 15 bytes and four ids: the short region; 16 bytes: the long one
     const std::string p15 = " understandings", p16 = " representatives";
-    CHECK(p15.size() == 15 && p16.size() == 16 && direct_ids(v, p15).size() <= 4 && direct_ids(v, p16).size() <= 4);
-    CHECK(piece_ids(v, c, p15) == direct_ids(v, p15));
-    CHECK(piece_ids(v, c, p16) == direct_ids(v, p16));
-    CHECK(cached(c, p15));
-    CHECK(!cached(c, p16));
-    // a piece starting with a three-byte character is never cached, however short
+    CHECK(p15.size() == 15 && p16.size() == 16 && direct_ids(v, p15).size() <= 4);
+    CHECK(same_ids_twice(v, c, p15) && same_ids_twice(v, c, p16));
+    CHECK(in_short(c, p15) && !in_long(c, p15));
+    CHECK(in_long(c, p16) && !in_short(c, p16));
+    // a piece that starts with a three-byte character is cached like any other
     const std::string cjk = "\xe4\xb8\x80\xe4\xba\x8c";
-    CHECK(piece_ids(v, c, cjk) == direct_ids(v, cjk));
-    CHECK(!cached(c, cjk));
-    // one- and two-byte pieces are cached like any other
-    CHECK(piece_ids(v, c, "a") == direct_ids(v, "a"));
-    CHECK(piece_ids(v, c, "\xc3\xa9") == direct_ids(v, "\xc3\xa9"));
-    CHECK(cached(c, "a") && cached(c, "\xc3\xa9"));
-    // more than four ids: never cached, re-encoded each time with the same result
+    CHECK(same_ids_twice(v, c, cjk) && in_short(c, cjk));
+    // one- and two-byte pieces are short keys too
+    CHECK(same_ids_twice(v, c, "a") && same_ids_twice(v, c, "\xc3\xa9"));
+    CHECK(in_short(c, "a") && in_short(c, "\xc3\xa9"));
+    // a short piece of more than four ids goes to the long region
     const std::string five = "\x01\x02\x03\x04\x05";
     CHECK_EQ(direct_ids(v, five).size(), size_t(5));
-    CHECK(piece_ids(v, c, five) == direct_ids(v, five));
-    CHECK(piece_ids(v, c, five) == direct_ids(v, five));
-    CHECK(!cached(c, five));
-    // hits give what misses gave
-    CHECK(piece_ids(v, c, p15) == direct_ids(v, p15));
+    CHECK(same_ids_twice(v, c, five) && in_long(c, five) && !in_short(c, five));
+    // the long region's limits: 56 bytes and 16 ids
+    const std::string cyr28 = " \xd0\xbf\xd1\x80\xd0\xb5\xd0\xb4\xd1\x81\xd1\x82\xd0\xb0\xd0\xb2\xd0\xb8\xd1\x82\xd0\xb5\xd0\xbb\xd1\x8c\xd1\x81\xd1\x82\xd0\xb2\xd0\xbe";
+    CHECK(cyr28.size() > CACHE_MAX_PIECE && cyr28.size() <= LONG_MAX_PIECE);
+    CHECK(same_ids_twice(v, c, cyr28) && in_long(c, cyr28));
+    const std::string p56 = " " + std::string(55, 'a'), p57 = " " + std::string(56, 'a');
+    CHECK(same_ids_twice(v, c, p56) && in_long(c, p56));
+    CHECK(same_ids_twice(v, c, p57) && !in_long(c, p57));
+    std::string many;  // 17 control bytes: 17 ids
+    for (int i = 0; i < 17; ++i) many += char(1 + i % 8);
+    CHECK_EQ(direct_ids(v, many).size(), size_t(17));
+    CHECK(same_ids_twice(v, c, many) && !in_long(c, many) && !in_short(c, many));
     // a disabled cache is never probed and encodes the same
     PretokenCache off;
-    CHECK(piece_ids(v, off, p15) == direct_ids(v, p15));
+    CHECK(same_ids_twice(v, off, p15) && same_ids_twice(v, off, p16));
     CHECK(off.disabled() && off.slots == nullptr);
 }
 
-TEST(six_slots_then_replacement_of_the_home_slot) {
+TEST(six_short_slots_then_replacement_of_the_home_slot) {
     const Vocab& v = tok(1).vocab;
     PretokenCache c(998, uint64_t(1) << 15);
-    // find seven short pieces with the same home pair
-    std::map<uint64_t, std::vector<std::string>> by_home;
-    std::mt19937 rng(5);
-    std::vector<std::string> group;
-    while (group.empty()) {
-        std::string s = " ";
-        for (int k = 0; k < 5; ++k) s += char('a' + rng() % 26);
-        const uint64_t f = (cache_hash(cache_key(bytes(s), s.size())) >> c.shift) & ~uint64_t(1);
-        auto& g = by_home[f];
-        if (std::find(g.begin(), g.end(), s) == g.end()) g.push_back(s);
-        if (g.size() == 7) group = g;
-    }
-    const uint64_t f = (cache_hash(cache_key(bytes(group[0]), group[0].size())) >> c.shift) & ~uint64_t(1);
+    const std::vector<std::string> group = same_home(5, 7, [&](const std::string& s) { return short_home(c, s); });
+    const uint64_t f = short_home(c, group[0]);
     for (int i = 0; i < 6; ++i) piece_ids(v, c, group[i]);
     for (int i = 0; i < 6; ++i) {
         const CacheKey k = cache_key(bytes(group[i]), group[i].size());
-        CHECK(c.slots[(f + i) & (c.slot_count - 1)].key_lo == k.lo);
+        CHECK(c.short_slots.slots[(f + i) & c.short_slots.mask()].key_lo == k.lo);
     }
     piece_ids(v, c, group[6]);  // all six taken: replaces slot f
-    CHECK(cached(c, group[6]));
-    CHECK(!cached(c, group[0]));
-    CHECK(piece_ids(v, c, group[0]) == direct_ids(v, group[0]));  // misses, re-encodes, same ids
+    CHECK(in_short(c, group[6]));
+    CHECK(!in_short(c, group[0]));
+    CHECK(same_ids_twice(v, c, group[0]));  // misses, re-encodes, same ids
+}
+
+TEST(two_long_slots_then_replacement_of_the_home_slot) {
+    const Vocab& v = tok(0).vocab;
+    PretokenCache c(997, uint64_t(1) << 15);
+    const std::vector<std::string> group = same_home(20, 3, [&](const std::string& s) { return long_home(c, s); });
+    const uint64_t f = long_home(c, group[0]);
+    piece_ids(v, c, group[0]);
+    piece_ids(v, c, group[1]);
+    CHECK(c.long_slots.slots[f].len == 21 && std::memcmp(c.long_slots.slots[f].key, group[0].data(), 21) == 0);
+    CHECK(std::memcmp(c.long_slots.slots[f + 1].key, group[1].data(), 21) == 0);
+    piece_ids(v, c, group[2]);  // both taken: replaces the home slot
+    CHECK(in_long(c, group[2]) && in_long(c, group[1]) && !in_long(c, group[0]));
+    CHECK(same_ids_twice(v, c, group[0]));
+}
+
+bool findable_short(const PretokenCache& c, std::string_view s) {
+    const CacheKey k = cache_key(bytes(s), s.size());
+    const uint64_t f = c.short_slots.home(cache_hash(k));
+    for (uint64_t i = 0; i < 6; ++i) {
+        const CacheSlot& slot = c.short_slots.slots[(f + i) & c.short_slots.mask()];
+        if (slot.key_lo == k.lo && slot.key_hi == k.hi) return true;
+    }
+    return false;
+}
+
+TEST(regions_grow_as_they_fill_and_keep_their_entries) {
+    const Vocab& v = tok(0).vocab;
+    PretokenCache c(996, uint64_t(1) << 17);  // 4 MiB: 2 MiB per region
+    CHECK_EQ(c.short_slots.capacity, uint64_t(1) << 16);
+    CHECK_EQ(c.long_slots.capacity, uint64_t(1) << 14);
+    CHECK_EQ(c.short_slots.active, SHORT_START_SLOTS);
+    CHECK_EQ(c.long_slots.active, LONG_START_SLOTS);
+    CHECK(reinterpret_cast<uint8_t*>(c.long_slots.slots) == reinterpret_cast<uint8_t*>(c.slots) + c.table_bytes() / 2);
+    std::mt19937 rng(9);
+    std::vector<std::string> shorts;
+    for (int i = 0; i < 40000; ++i) {
+        std::string s = " ";
+        for (int k = 0; k < 6; ++k) s += char('a' + rng() % 26);
+        shorts.push_back(s);
+    }
+    std::vector<uint64_t> actives{c.short_slots.active};
+    for (size_t i = 0; i < shorts.size(); ++i) {
+        size_t before = 0;
+        const bool grows = c.short_slots.filled * 2 == c.short_slots.active && c.short_slots.active < c.short_slots.capacity;
+        if (grows)
+            for (size_t j = 0; j < i; ++j) before += findable_short(c, shorts[j]);
+        piece_ids(v, c, shorts[i]);
+        if (c.short_slots.active != actives.back()) {
+            CHECK(grows);
+            actives.push_back(c.short_slots.active);
+            // the entries moved along: every piece found before is found after
+            size_t after = 0;
+            for (size_t j = 0; j < i; ++j) after += findable_short(c, shorts[j]);
+            CHECK_EQ(after, before);
+            CHECK(findable_short(c, shorts[i]));
+        }
+    }
+    // fourfold steps from the start size, up to the capacity
+    CHECK((actives == std::vector<uint64_t>{SHORT_START_SLOTS, 4 * SHORT_START_SLOTS, 16 * SHORT_START_SLOTS}));
+    for (size_t i = 0; i < 2000; i += 97) CHECK(same_ids_twice(v, c, shorts[i]));
+    // nothing lies outside the active part of a region
+    for (uint64_t i = c.short_slots.active; i < c.short_slots.capacity; ++i)
+        CHECK(c.short_slots.slots[i].key_lo == 0 && c.short_slots.slots[i].key_hi == 0);
+    // the long region grows the same way, up to its capacity
+    for (int i = 0; i < 9000; ++i) piece_ids(v, c, shorts[i] + shorts[i] + shorts[i]);
+    CHECK_EQ(c.long_slots.active, c.long_slots.capacity);
+    for (uint64_t i = 0; i < 8; ++i) CHECK(same_ids_twice(v, c, shorts[i] + shorts[i] + shorts[i]));
 }
 
 TEST(holder_pool_and_budget) {
