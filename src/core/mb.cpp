@@ -37,74 +37,26 @@ bool is_valid_pair(const Vocab& v, uint32_t a, uint32_t b) {
 }
 
 static inline uint32_t edge1_id(uint64_t e) { return uint32_t(e) & NO_BEST; }
-static inline bool edge1_continues(uint64_t e) { return (e >> 18) & 1; }
 
-uint32_t nm_mb(const Vocab& v, const uint8_t* p, size_t len) {
-    if (len == 0) return NONE;
-    if (len == 1) return v.byte_token[p[0]];
-    uint32_t cand, node;
-    bool fresh3 = false;
-    if (len >= 3 && (p[0] & 0xF0) == 0xE0 && (p[1] & 0xC0) == 0x80 && (p[2] & 0xC0) == 0x80) {
-        const uint32_t cp = cp3_index(p[0], p[1], p[2]);
-        cand = v.cp3_token[cp];
-        node = v.cp3_node[cp];
-        fresh3 = true;
-    } else {
-        cand = v.pair2_token[uint32_t(p[0]) << 8 | p[1]];
-        node = v.pair2_node[uint32_t(p[0]) << 8 | p[1]];
-    }
-    if (node == 0) return cand;
-    size_t i = 2;
-    while (len - i >= 2) {
-        uint64_t e2;
-        if (fresh3) {
-            e2 = edge2_find(v, node, p[i], p[i + 1]);
-            if (e2 == 0) return cand;
-        } else if (p[i] >= 0x80) {
-            const uint64_t e1 = edge1_find(v, node, p[i]);
-            if (e1 != 0) {
-                cand = edge1_id(e1);
-                if (!edge1_continues(e1)) return cand;
-            }
-            e2 = edge2_find(v, node, p[i], p[i + 1]);
-            if (e2 == 0) return cand;
-        } else {
-            e2 = edge2_find(v, node, p[i], p[i + 1]);
-            if (e2 == 0) {
-                const uint64_t e1 = edge1_find(v, node, p[i]);
-                return e1 != 0 ? edge1_id(e1) : cand;
-            }
-        }
-        if (edge2_best(e2) != NO_BEST) cand = edge2_best(e2);
-        fresh3 = false;
-        i += 2;
-        node = edge2_child(e2);
-        if (node == 0) return cand;
-    }
-    if (len - i == 1 && !fresh3) {
-        const uint64_t e1 = edge1_find(v, node, p[i]);
-        return e1 != 0 ? edge1_id(e1) : cand;
-    }
-    return cand;
-}
-
-uint32_t first_token(const Vocab& v, const uint8_t* p, size_t len) {
-    if (len == 0) return NONE;
-    if (len == 1) return v.byte_token[p[0]];
-    uint32_t cand = v.pair2_token[uint32_t(p[0]) << 8 | p[1]];
-    uint32_t node = v.pair2_node[uint32_t(p[0]) << 8 | p[1]];
-    size_t i = 2;
+// The rest of a longest-prefix walk: `node` is reached after i bytes and `cand` is the longest token
+// among them. Each step takes two bytes through edge2, whose entry also names a token that ends after
+// the first of them; only where no two-byte step leads on is the single byte looked up in edge1. After
+// a three-byte start (`fresh3`) the token of those three bytes is already in `cand`.
+[[gnu::always_inline]] static inline uint32_t walk_on(const Vocab& v, const uint8_t* p, size_t len, size_t i,
+                                                     uint32_t node, uint32_t cand, bool fresh3) {
     while (node != 0) {
         if (len - i >= 2) {
             const uint64_t e2 = edge2_find(v, node, p[i], p[i + 1]);
             if (e2 == 0) {
+                if (fresh3) return cand;
                 const uint64_t e1 = edge1_find(v, node, p[i]);
                 return e1 != 0 ? edge1_id(e1) : cand;
             }
             if (edge2_best(e2) != NO_BEST) cand = edge2_best(e2);
             node = edge2_child(e2);
+            fresh3 = false;
             i += 2;
-        } else if (len - i == 1) {
+        } else if (len - i == 1 && !fresh3) {
             const uint64_t e1 = edge1_find(v, node, p[i]);
             return e1 != 0 ? edge1_id(e1) : cand;
         } else {
@@ -112,6 +64,24 @@ uint32_t first_token(const Vocab& v, const uint8_t* p, size_t len) {
         }
     }
     return cand;
+}
+
+uint32_t nm_mb(const Vocab& v, const uint8_t* p, size_t len) {
+    if (len == 0) return NONE;
+    if (len == 1) return v.byte_token[p[0]];
+    if (len >= 3 && (p[0] & 0xF0) == 0xE0 && (p[1] & 0xC0) == 0x80 && (p[2] & 0xC0) == 0x80) {
+        const uint32_t cp = cp3_index(p[0], p[1], p[2]);
+        return walk_on(v, p, len, 2, v.cp3_node[cp], v.cp3_token[cp], true);
+    }
+    const uint32_t pair = uint32_t(p[0]) << 8 | p[1];
+    return walk_on(v, p, len, 2, v.pair2_node[pair], v.pair2_token[pair], false);
+}
+
+uint32_t first_token(const Vocab& v, const uint8_t* p, size_t len) {
+    if (len == 0) return NONE;
+    if (len == 1) return v.byte_token[p[0]];
+    const uint32_t pair = uint32_t(p[0]) << 8 | p[1];
+    return walk_on(v, p, len, 2, v.pair2_node[pair], v.pair2_token[pair], false);
 }
 
 namespace {

@@ -47,6 +47,17 @@ inline bool o_lower(const UClassO& u, uint32_t cp) {
     return cp < 0x80 ? cp - 'a' <= 25 : u.contains(CLASS_LOWER, cp);
 }
 
+constexpr unsigned O_UPPER_BIT = 1;
+constexpr unsigned O_LOWER_BIT = 2;
+static_assert(CLASS_LOWER == CLASS_UPPER + 1);
+
+// Upper-set and lower-set membership together, from one table load.
+inline unsigned o_case_bits(const UClassO& u, uint32_t cp) {
+    if (cp < 0x80) return unsigned(cp - 'A' <= 25) * O_UPPER_BIT | unsigned(cp - 'a' <= 25) * O_LOWER_BIT;
+    if (cp <= 0xFFFF) return (u.bmp[cp] >> CLASS_UPPER) & 3;
+    return unsigned(u.contains(CLASS_UPPER, cp)) * O_UPPER_BIT | unsigned(u.contains(CLASS_LOWER, cp)) * O_LOWER_BIT;
+}
+
 inline bool o_punct(const UClassO& u, uint32_t cp) {
     if (cp <= 0xFFFF) return (u.bmp[cp] & (1u << CLASS_LETTER | 1u << CLASS_NUMBER | 1u << CLASS_SPACE)) == 0;
     return !u.contains(CLASS_LETTER, cp) && !u.contains(CLASS_NUMBER, cp) && !u.contains(CLASS_SPACE, cp);
@@ -68,30 +79,27 @@ size_t o_letter_stop(const UClassO& u, const uint8_t* t, size_t pos, size_t end,
 }  // namespace
 
 size_t o_match_ul(const UClassO& u, const uint8_t* text, size_t start, size_t end) {
-    size_t p = start;
-    bool non_ascii = false;
+    // One pass: every character is decoded and classified once. While the upper-set run grows, the end of
+    // its last character that is also lower-set is kept: where the lower-set run after it is empty, the
+    // match gives back to there (characters in both sets are Lm, Lo and marks; ASCII capitals never are).
+    size_t p = start, give_back = O_NO_MATCH;
+    unsigned bits = 0;
+    OChar c{0, 0};
     while (p < end) {
-        const OChar c = o_decode(text, p, end);
-        if (!o_upper(u, c.cp)) break;
-        non_ascii |= c.cp >= 0x80;
+        c = o_decode(text, p, end);
+        bits = o_case_bits(u, c.cp);
+        if (!(bits & O_UPPER_BIT)) break;
         p += c.len;
+        if (bits & O_LOWER_BIT) give_back = p;
     }
-    size_t q = p;
+    if (p == end || !(bits & O_LOWER_BIT)) return give_back;
+    size_t q = p + c.len;
     while (q < end) {
-        const OChar c = o_decode(text, q, end);
-        if (!o_lower(u, c.cp)) break;
-        q += c.len;
+        const OChar d = o_decode(text, q, end);
+        if (!(o_case_bits(u, d.cp) & O_LOWER_BIT)) break;
+        q += d.len;
     }
-    if (q > p) return q;
-    if (!non_ascii) return O_NO_MATCH;  // ASCII capitals are never lower-set: nothing to give back
-    // Give back: the lower run may start inside the upper run, at a character in both sets.
-    size_t stop = O_NO_MATCH;
-    for (size_t r = start; r < p;) {
-        const OChar c = o_decode(text, r, end);
-        r += c.len;
-        if (o_lower(u, c.cp)) stop = r;
-    }
-    return stop;
+    return q;
 }
 
 size_t o_match_upl(const UClassO& u, const uint8_t* text, size_t start, size_t end) {
