@@ -1,11 +1,12 @@
 #include "core/pcache.h"
 
+#include "core/pages.h"
+
 #include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <new>
 
-#include <sys/mman.h>
 
 namespace lexaro {
 
@@ -57,9 +58,7 @@ uint64_t reserve_table_bytes(uint64_t workers) {
     }
 }
 
-void release_slots(CacheSlot* slots, uint64_t count) {
-    if (slots) ::munmap(slots, count * sizeof(CacheSlot));
-}
+void release_slots(CacheSlot* slots, uint64_t count) { unmap_zeroed(slots, count * sizeof(CacheSlot)); }
 
 bool slot_matches(const CacheSlot& s, CacheKey key) { return s.key_lo == key.lo && s.key_hi == key.hi; }
 
@@ -148,10 +147,7 @@ void grow_if_full(CacheRegion<Slot>& r, Empty empty, Hash hash, Place place) {
 
 PretokenCache::PretokenCache(uint64_t id, uint64_t count) : slot_count(count), tokenizer_id(id) {
     if (count == 0) return;
-    // Fresh anonymous pages are zero and page-aligned: a table costs only the pages an encode touches.
-    void* mem = ::mmap(nullptr, count * sizeof(CacheSlot), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (mem == MAP_FAILED) throw std::bad_alloc();
-    slots = static_cast<CacheSlot*>(mem);
+    slots = static_cast<CacheSlot*>(map_zeroed(count * sizeof(CacheSlot)));
     short_slots.slots = slots;
     short_slots.capacity = count / 2;
     set_active(short_slots, std::min(SHORT_START_SLOTS, short_slots.capacity));

@@ -9,6 +9,7 @@
 
 #include "core/mb.h"
 #include "core/le.h"
+#include "core/pages.h"
 
 namespace lexaro {
 
@@ -176,12 +177,10 @@ constexpr uint64_t EDGE2_MAX_SLOTS = uint64_t(1) << 24;
 }  // namespace
 
 template <class T>
-ZeroedArray<T>::ZeroedArray(size_t n) : p_(static_cast<T*>(std::calloc(n, sizeof(T)))), n_(n) {
-    if (!p_ && n) throw std::bad_alloc();
-}
+ZeroedArray<T>::ZeroedArray(size_t n) : p_(static_cast<T*>(map_zeroed(n * sizeof(T)))), n_(n) {}
 template <class T>
 ZeroedArray<T>::~ZeroedArray() {
-    std::free(p_);
+    unmap_zeroed(p_, n_ * sizeof(T));
 }
 template class ZeroedArray<uint16_t>;
 template class ZeroedArray<uint32_t>;

@@ -19,8 +19,8 @@ inline constexpr uint32_t MAX_NODES = 0xFFFFF;    // node ids are packed into 20
 inline constexpr uint32_t NO_BEST = 0x3FFFF;     // "no token" in the 18-bit id field of edge2
 inline constexpr uint64_t K_MUL = 0x9E3779B97F4A7C15ull;
 
-// A zero-filled array from calloc: large tables get untouched pages from the system, so the cost of
-// zeroing them is paid page by page on first use instead of up front.
+// A zero-filled array of fresh pages from the system (see map_zeroed): the cost of zeroing is paid
+// page by page on first use instead of up front.
 template <class T>
 class ZeroedArray {
 public:

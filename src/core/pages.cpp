@@ -1,0 +1,40 @@
+#include "core/pages.h"
+
+#include <cstdint>
+#include <new>
+
+#include <sys/mman.h>
+
+namespace lexaro {
+
+namespace {
+constexpr size_t HUGE_PAGE = size_t(2) << 20;
+}
+
+void* map_zeroed(size_t bytes) {
+    if (bytes == 0) return nullptr;
+    if (bytes < HUGE_PAGE) {
+        void* p = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (p == MAP_FAILED) throw std::bad_alloc();
+        return p;
+    }
+    // Over-map by one huge page and trim both ends to a 2 MiB boundary.
+    void* raw = ::mmap(nullptr, bytes + HUGE_PAGE, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (raw == MAP_FAILED) throw std::bad_alloc();
+    const uintptr_t start = reinterpret_cast<uintptr_t>(raw);
+    const uintptr_t aligned = (start + HUGE_PAGE - 1) & ~uintptr_t(HUGE_PAGE - 1);
+    if (aligned > start) ::munmap(raw, aligned - start);
+    const uintptr_t end = start + bytes + HUGE_PAGE;
+    if (end > aligned + bytes) ::munmap(reinterpret_cast<void*>(aligned + bytes), end - (aligned + bytes));
+    void* p = reinterpret_cast<void*>(aligned);
+#ifdef MADV_HUGEPAGE
+    ::madvise(p, bytes, MADV_HUGEPAGE);  // advice only: without huge pages the table works the same
+#endif
+    return p;
+}
+
+void unmap_zeroed(void* p, size_t bytes) {
+    if (p) ::munmap(p, bytes);
+}
+
+}  // namespace lexaro
