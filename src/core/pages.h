@@ -5,9 +5,43 @@
 namespace lexaro {
 
 // `bytes` of zeroed memory (throws std::bad_alloc). Pages become resident only when first touched; a
-// region of 2 MiB or more is aligned to 2 MiB and asks for transparent huge pages, so that a table
-// read at random positions costs a few large faults and few TLB misses instead of one of each per 4 KiB.
+// region of HUGE_PAGES_FROM or more is rounded up to whole 2 MiB pages, aligned to them, and asks for
+// transparent huge pages, so that a table read at random positions costs a few large faults and few TLB
+// misses instead of one of each per 4 KiB.
+inline constexpr size_t HUGE_PAGES_FROM = size_t(1) << 20;
+bool wants_huge_pages(size_t bytes);
 void* map_zeroed(size_t bytes);
 void unmap_zeroed(void* p, size_t bytes);
+
+}  // namespace lexaro
+
+#include <new>
+#include <vector>
+
+namespace lexaro {
+
+// An allocator for the vocabulary's large lookup tables: arrays of HUGE_PAGES_FROM or more come from
+// map_zeroed (huge pages where the system gives them), smaller ones from the heap.
+template <class T>
+struct TableAllocator {
+    using value_type = T;
+    TableAllocator() = default;
+    template <class U>
+    TableAllocator(const TableAllocator<U>&) {}
+    T* allocate(size_t n) {
+        if (wants_huge_pages(n * sizeof(T))) return static_cast<T*>(map_zeroed(n * sizeof(T)));
+        return static_cast<T*>(::operator new(n * sizeof(T)));
+    }
+    void deallocate(T* p, size_t n) {
+        if (wants_huge_pages(n * sizeof(T)))
+            unmap_zeroed(p, n * sizeof(T));
+        else
+            ::operator delete(p);
+    }
+    friend bool operator==(const TableAllocator&, const TableAllocator&) { return true; }
+};
+
+template <class T>
+using Table = std::vector<T, TableAllocator<T>>;
 
 }  // namespace lexaro

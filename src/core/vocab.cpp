@@ -44,7 +44,7 @@ uint64_t table_size_for_load(uint64_t count, uint64_t floor) {
 }
 
 // Longest run of occupied slots, counted cyclically; a full table is one run of its size.
-uint64_t longest_run(const std::vector<uint64_t>& table) {
+uint64_t longest_run(const Table<uint64_t>& table) {
     const uint64_t size = table.size();
     uint64_t start = size;
     for (uint64_t i = 0; i < size; ++i)

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/expected.h"
+#include "core/pages.h"
 
 namespace lexaro {
 
@@ -51,7 +52,7 @@ struct Split {
 
 // Open-addressed map from token bytes to id; keys are views into Vocab::token_bytes.
 struct TokenIds {
-    std::vector<uint32_t> slots;  // NONE = empty, else the id whose bytes are the key
+    Table<uint32_t> slots;  // NONE = empty, else the id whose bytes are the key
     uint64_t mask = 0;
     uint32_t entries = 0;
     uint64_t key_bytes = 0;  // sum of the key lengths of all entries
@@ -62,18 +63,18 @@ struct Vocab {
     std::vector<uint32_t> token_offsets;
     std::vector<uint8_t> token_len;
     TokenIds token_ids;
-    std::vector<uint32_t> pair2_node;
-    std::vector<uint32_t> pair2_token;
-    std::vector<uint32_t> node_token;
-    std::vector<uint32_t> next_prefix;
-    std::vector<Split> split;
-    std::vector<uint64_t> pair_merge;
+    Table<uint32_t> pair2_node;
+    Table<uint32_t> pair2_token;
+    Table<uint32_t> node_token;
+    Table<uint32_t> next_prefix;
+    Table<Split> split;
+    Table<uint64_t> pair_merge;
     ZeroedArray<uint16_t> pair_memo16;  // written by encoders through relaxed std::atomic_ref
     ZeroedArray<uint32_t> pair_memo32;
-    std::vector<uint64_t> edge2;
-    std::vector<uint64_t> edge1;
-    std::vector<uint32_t> cp3_node;
-    std::vector<uint32_t> cp3_token;
+    Table<uint64_t> edge2;
+    Table<uint64_t> edge1;
+    Table<uint32_t> cp3_node;
+    Table<uint32_t> cp3_token;
     std::array<uint32_t, 256> byte_node{};
     std::array<uint32_t, 256> byte_token{};  // node_token[byte_node[b]], NONE when absent
     uint32_t n_tokens = 0;

@@ -22,7 +22,7 @@ const Vocab& o200k() {
     return v;
 }
 
-uint64_t longest_run(const std::vector<uint64_t>& t) {
+uint64_t longest_run(std::span<const uint64_t> t) {
     // counted cyclically: start after an empty slot
     size_t start = 0;
     while (t[start] != 0) ++start;

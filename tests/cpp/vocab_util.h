@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include <span>
+
 #include "core/vocab.h"
 
 namespace testutil {
@@ -46,7 +48,7 @@ inline lexaro::Vocab build(const std::vector<Rec>& recs) {
     return std::move(*v);
 }
 
-inline size_t occupied(const std::vector<uint64_t>& t) {
+inline size_t occupied(std::span<const uint64_t> t) {
     size_t n = 0;
     for (uint64_t e : t) n += e != 0;
     return n;
