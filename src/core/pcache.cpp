@@ -129,10 +129,22 @@ bool place_long(CacheRegion<LongSlot>& r, uint64_t h, const LongSlot& fresh) {
 uint64_t short_hash_of(const CacheSlot& s) { return cache_hash({s.key_lo, s.key_hi}); }
 uint64_t long_hash_of(const LongSlot& s) { return long_hash(s.key, s.len); }
 
-// A region more than half full grows fourfold (up to its capacity), its entries re-inserted.
+// A piece found in the second level trades places with a first-level slot that is empty or holds a piece
+// of the same home pair (which stays within its own six slots), so that its next lookup is a first-level hit.
+void promote(CacheRegion<CacheSlot>& r, uint64_t f, CacheSlot& found) {
+    for (uint64_t k = 0; k < 2; ++k) {
+        CacheSlot& first = r.slots[f + k];
+        if (short_empty(first) || r.home(short_hash_of(first)) == f) {
+            std::swap(first, found);
+            return;
+        }
+    }
+}
+
+// A region more than a quarter full grows fourfold (up to its capacity), its entries re-inserted.
 template <class Slot, class Empty, class Hash, class Place>
 void grow_if_full(CacheRegion<Slot>& r, Empty empty, Hash hash, Place place) {
-    if (r.filled * 2 <= r.active || r.active == r.capacity) return;
+    if (r.filled * 4 <= r.active || r.active == r.capacity) return;
     std::vector<Slot> old;
     old.reserve(r.filled);
     for (uint64_t i = 0; i < r.active; ++i)
@@ -194,8 +206,10 @@ const LongSlot* find_long(const CacheRegion<LongSlot>& r, const uint8_t* key, si
     return nullptr;
 }
 
+bool has_high_byte(CacheKey k) { return ((k.lo | (k.hi & 0x00FFFFFFFFFFFFFFull)) & 0x8080808080808080ull) != 0; }
+
 // Encodes a piece that missed and stores its ids: in the short region when they fit there, else in the
-// long one; a piece of more than LONG_MAX_IDS ids is not stored.
+// long one (when `long_key` is given); a piece of more than LONG_MAX_IDS ids is not stored.
 void encode_and_insert(PretokenCache& cache, const Vocab& v, const uint8_t* p, size_t len, std::vector<uint32_t>& out,
                        uint64_t short_h, CacheKey key, const uint8_t* long_key, uint64_t long_h) {
     const size_t start = out.size();
@@ -211,7 +225,7 @@ void encode_and_insert(PretokenCache& cache, const Vocab& v, const uint8_t* p, s
         grow_if_full(r, short_empty, short_hash_of, place_short);
         return;
     }
-    if (n > LONG_MAX_IDS) return;
+    if (n > LONG_MAX_IDS || long_key == nullptr) return;
     LongSlot fresh{};
     fresh.check = long_check(long_h);
     fresh.len = uint8_t(len);
@@ -229,13 +243,19 @@ void append_long_ids(const LongSlot& s, std::vector<uint32_t>& out) { out.insert
 
 void probe_cold(PretokenCache& cache, const Vocab& v, const uint8_t* p, size_t len, std::vector<uint32_t>& out,
                 uint64_t h, CacheKey key) {
-    const CacheRegion<CacheSlot>& r = cache.short_slots;
+    CacheRegion<CacheSlot>& r = cache.short_slots;
     const uint64_t f = r.home(h);
     for (uint64_t k = 2; k < 6; ++k) {
-        const CacheSlot& c = r.slots[(f + k) & r.mask()];
-        if (slot_matches(c, key)) return append_slot_ids(c, out);
+        CacheSlot& c = r.slots[(f + k) & r.mask()];
+        if (slot_matches(c, key)) {
+            append_slot_ids(c, out);
+            promote(r, f, c);
+            return;
+        }
     }
-    // A short piece of more than four ids lives in the long region.
+    // A short piece of more than four ids lives in the long region if it has a byte of 0x80 or above
+    // (a few characters of a script that the vocabulary splits into bytes); ASCII misses skip that probe.
+    if (!has_high_byte(key)) return encode_and_insert(cache, v, p, len, out, h, key, nullptr, 0);
     alignas(16) uint8_t long_key[LONG_MAX_PIECE] = {};
     std::memcpy(long_key, p, len);
     const uint64_t long_h = long_hash(long_key, len);

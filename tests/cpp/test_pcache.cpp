@@ -98,10 +98,12 @@ TEST(short_and_long_pieces) {
     // one- and two-byte pieces are short keys too
     CHECK(same_ids_twice(v, c, "a") && same_ids_twice(v, c, "\xc3\xa9"));
     CHECK(in_short(c, "a") && in_short(c, "\xc3\xa9"));
-    // a short piece of more than four ids goes to the long region
-    const std::string five = "\x01\x02\x03\x04\x05";
+    // a short piece of more than four ids goes to the long region if it has a non-ASCII byte
+    const std::string five = "\x01\x02\x03\x04\xc3\xa9", ascii5 = "\x01\x02\x03\x04\x05";
     CHECK_EQ(direct_ids(v, five).size(), size_t(5));
     CHECK(same_ids_twice(v, c, five) && in_long(c, five) && !in_short(c, five));
+    CHECK_EQ(direct_ids(v, ascii5).size(), size_t(5));
+    CHECK(same_ids_twice(v, c, ascii5) && !in_long(c, ascii5) && !in_short(c, ascii5));
     // the long region's limits: 56 bytes and 16 ids
     const std::string cyr28 = " \xd0\xbf\xd1\x80\xd0\xb5\xd0\xb4\xd1\x81\xd1\x82\xd0\xb0\xd0\xb2\xd0\xb8\xd1\x82\xd0\xb5\xd0\xbb\xd1\x8c\xd1\x81\xd1\x82\xd0\xb2\xd0\xbe";
     CHECK(cyr28.size() > CACHE_MAX_PIECE && cyr28.size() <= LONG_MAX_PIECE);
@@ -133,6 +135,13 @@ TEST(six_short_slots_then_replacement_of_the_home_slot) {
     CHECK(in_short(c, group[6]));
     CHECK(!in_short(c, group[0]));
     CHECK(same_ids_twice(v, c, group[0]));  // misses, re-encodes, same ids
+    // a second-level hit trades places with the first slot of the pair that holds a piece of the same home
+    const auto at = [&](uint64_t i) { return c.short_slots.slots[(f + i) & c.short_slots.mask()].key_lo; };
+    const CacheKey k4 = cache_key(bytes(group[4]), group[4].size());
+    const uint64_t was_first = at(0);
+    CHECK(at(4) == k4.lo);
+    CHECK(piece_ids(v, c, group[4]) == direct_ids(v, group[4]));
+    CHECK(at(0) == k4.lo && at(4) == was_first);
 }
 
 TEST(two_long_slots_then_replacement_of_the_home_slot) {
@@ -177,7 +186,7 @@ TEST(regions_grow_as_they_fill_and_keep_their_entries) {
     std::vector<uint64_t> actives{c.short_slots.active};
     for (size_t i = 0; i < shorts.size(); ++i) {
         size_t before = 0;
-        const bool grows = c.short_slots.filled * 2 == c.short_slots.active && c.short_slots.active < c.short_slots.capacity;
+        const bool grows = c.short_slots.filled * 4 == c.short_slots.active && c.short_slots.active < c.short_slots.capacity;
         if (grows)
             for (size_t j = 0; j < i; ++j) before += findable_short(c, shorts[j]);
         piece_ids(v, c, shorts[i]);
