@@ -28,6 +28,7 @@ struct alignas(32) CacheSlot {
 inline constexpr size_t CACHE_MAX_PIECE = 15;  // short region
 inline constexpr size_t LONG_MAX_PIECE = 56;   // long region
 inline constexpr size_t LONG_MAX_IDS = 16;
+inline constexpr size_t WHOLE_TOKEN_MAX = 24;  // pieces up to this length are first looked up as one token
 
 struct alignas(64) LongSlot {
     uint32_t check;  // high half of the piece's hash; 0 for an empty slot
@@ -135,6 +136,15 @@ inline uint64_t long_hash(const uint8_t* key, size_t len) {
 
 // Encodes a piece without the cache.
 inline void encode_uncached(const Vocab& v, const uint8_t* p, size_t len, std::vector<uint32_t>& out) {
+    // A piece that is a token is that token (it is its own longest prefix, and nothing follows it): one
+    // hashed lookup instead of a walk of dependent probes.
+    if (len >= 2 && len <= WHOLE_TOKEN_MAX) {
+        const uint32_t id = v.find_id({reinterpret_cast<const char*>(p), len});
+        if (id != NONE) {
+            out.push_back(id);
+            return;
+        }
+    }
     if (len > 2 && (p[0] & 0xF0) == 0xE0 && (p[1] & 0xC0) == 0x80 && (p[2] & 0xC0) == 0x80)
         encode_mb(v, p, len, out);  // the three-byte tables find its first token
     else
