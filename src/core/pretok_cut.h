@@ -191,8 +191,10 @@ template <bool Fast>
 template <bool Fast>
 [[gnu::always_inline]] inline size_t letter_run_end(const UClass& u, const uint8_t* t, size_t len, size_t q) {
     if constexpr (Fast) {
-        q = skip_run(t, q, len, [](__m128i b) { return letter_mask(b); });
-        if (q == len || t[q] < 0x80) return q;
+        if (q < len && t[q] < 0x80) {
+            q = skip_run(t, q, len, [](__m128i b) { return letter_mask(b); });
+            if (q == len || t[q] < 0x80) return q;
+        }
     }
     return letter_run_rest<Fast>(u, t, len, q);
 }

@@ -65,8 +65,9 @@ inline bool o_punct(const UClassO& u, uint32_t cp) {
 
 // Rules 1 and 2 with their prefix attempt, then the contraction suffix; O_NO_MATCH if neither matches.
 size_t o_letter_stop(const UClassO& u, const uint8_t* t, size_t pos, size_t end, OChar c) {
-    const bool prefix = c.cp != '\r' && c.cp != '\n' && !u.contains(CLASS_LETTER, c.cp) &&
-                        !u.contains(CLASS_NUMBER, c.cp);
+    const bool prefix = c.cp != '\r' && c.cp != '\n' &&
+                        (c.cp <= 0xFFFF ? !(u.bmp[c.cp] & (1u << CLASS_LETTER | 1u << CLASS_NUMBER))
+                                        : !u.contains(CLASS_LETTER, c.cp) && !u.contains(CLASS_NUMBER, c.cp));
     size_t stop = O_NO_MATCH;
     for (auto match : {o_match_ul, o_match_upl}) {
         if (prefix) stop = match(u, t, pos + c.len, end);
