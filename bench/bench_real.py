@@ -15,6 +15,8 @@ The text comes from bench/real_corpus.py (Debian's packages, built on demand). E
   coldstart the issue's case: a fresh process, one `count` of 0.4 MB of English or 10 MB of multilingual text
   percall   microseconds per `count` / `encode` call on 100 B, 1 KB and 10 KB texts, unseen and hot
   adversarial  1 MiB and 4 MiB of today's adversarial inputs and the ratio (4 for linear cost)
+  core      the first pass and the hot pass of the C++ harness (bench_core_encode) over the same samples
+            after the same warm-up, beside `count`
 
 Samples, disjoint slices of each group: the group itself (2 MB), "mixed" (0.5 MB of each group in 16 KB
 chunks), "multilingual" (0.75 MB of each non-English, non-code group), "cjk_spaced" / "cjk_nospace" (the CJK
@@ -103,7 +105,7 @@ def _call(tok, method: str, text: str) -> int:
 def worker(job: dict) -> dict:
     import lexaro
     tok = lexaro.Tokenizer(job["encoding"])
-    tok.count("hello")
+    _call(tok, job["method"], "hello")  # by the method measured: encode_to_numpy imports numpy here
     if job["kind"] == "cold":
         text = job["text"]
         t0 = time.perf_counter()
@@ -205,9 +207,11 @@ def percall(args, smp: dict[str, str], res: dict) -> None:
     for enc in ENCODINGS:
         tok = lexaro.Tokenizer(enc)
         tok.count(warmup_text())
-        for size, n in ((100, 4000), (1000, 1000), (10_000, 200)):
-            texts = [data[i * size:(i + 1) * size].decode("utf-8", "ignore") for i in range(n)]
-            for method, fn in (("count", tok.count), ("encode", tok.encode)):
+        for size, n in ((100, 2000), (1000, 600), (10_000, 100)):
+            for k, (method, fn) in enumerate((("count", tok.count), ("encode", tok.encode))):
+                # each method on texts of its own: unseen means unseen
+                base = k * n * size
+                texts = [data[base + i * size:base + (i + 1) * size].decode("utf-8", "ignore") for i in range(n)]
                 t0 = time.perf_counter()
                 for t in texts:
                     fn(t)
@@ -257,6 +261,31 @@ def adversarial(args, res: dict) -> None:
         res.setdefault("adversarial", {})[label] = {"1MiB": times[0], "4MiB": times[1], "ratio": times[1] / times[0]}
         print(f"adversarial {label:16s} {enc:13s} 1 MiB {times[0]:7.3f} s  4 MiB {times[1]:7.3f} s"
               f"  ratio {times[1] / times[0]:4.2f}", flush=True)
+
+
+def core(args, smp: dict[str, str], res: dict) -> None:
+    """The same first pass and hot pass through the C++ harness (no Python), to compare with `count`."""
+    binary = Path(args.core_binary)
+    if not binary.exists():
+        print(f"core: {binary} not built, skipped (see bench/README.md)")
+        return
+    SAMPLES.mkdir(parents=True, exist_ok=True)
+    (SAMPLES / "warmup.txt").write_text(warmup_text(), encoding="utf-8")
+    pat = re.compile(r"first pass ([\d.]+) MB/s.*hot median ([\d.]+) MB/s")
+    for name in SAMPLE_NAMES:
+        (SAMPLES / f"{name}.txt").write_text(smp[name], encoding="utf-8")
+        for enc in ENCODINGS:
+            firsts, hots = [], []
+            for _ in range(args.runs):
+                out = subprocess.run([str(binary), enc, str(SAMPLES / f"{name}.txt"), str(args.runs + 1),
+                                      str(SAMPLES / "warmup.txt")], capture_output=True, text=True, check=True).stdout
+                m = pat.search(out)
+                firsts.append(float(m.group(1)))
+                hots.append(float(m.group(2)))
+            res.setdefault("core", {})[f"{enc}|{name}"] = {"first": statistics.median(firsts),
+                                                          "hot": statistics.median(hots)}
+            print(f"core  {enc:12s} {name:15s} first pass {statistics.median(firsts):7.1f} MB/s"
+                  f"  hot {statistics.median(hots):7.1f} MB/s", flush=True)
 
 
 # ---- tables ----
@@ -318,6 +347,18 @@ def compare(before_name: str, after_name: str) -> None:
                 row.append(f"{x['unseen']:.1f} / {x['hot']:.1f} → **{y['unseen']:.1f} / {y['hot']:.1f}**"
                            if x and y else "–")
             print(f"| {enc} | {size} B | " + " | ".join(row) + " |")
+    print("\nCore harness (C++, no Python) beside Python `count`, after, MB/s: warm first pass | hot:\n")
+    print("| sample | " + " | ".join(f"{enc} core | {enc} count" for enc in ENCODINGS) + " |")
+    print("|---|---|---|---|---|")
+    for name in SAMPLE_NAMES:
+        row = []
+        for enc in ENCODINGS:
+            c = b.get("core", {}).get(f"{enc}|{name}")
+            w = b.get("warm", {}).get(f"{enc}|{name}|count")
+            h = b.get("hot", {}).get(f"{enc}|{name}|count")
+            row.append(f"{c['first']:.0f} / {c['hot']:.0f}" if c else "–")
+            row.append(f"{w['mbps']:.0f} / {h['mbps']:.0f}" if w and h else "–")
+        print(f"| {name} | " + " | ".join(row) + " |")
     print("\nAdversarial inputs: seconds for 1 MiB and 4 MiB, ratio, before → after:\n")
     print("| input | 1 MiB | 4 MiB | ratio |")
     print("|---|---|---|---|")
@@ -329,7 +370,7 @@ def compare(before_name: str, after_name: str) -> None:
 
 
 SECTIONS = {"cold": cold, "warm": warm_and_hot, "steady": steady, "coldstart": coldstart, "percall": percall,
-            "adversarial": adversarial}
+            "adversarial": adversarial, "core": core}
 
 
 def main() -> None:
@@ -342,6 +383,8 @@ def main() -> None:
     ap.add_argument("--save", metavar="NAME")
     ap.add_argument("--compare", nargs=2, metavar=("BEFORE", "AFTER"))
     ap.add_argument("--samples", action="store_true", help="write the samples for the core harness and stop")
+    ap.add_argument("--core-binary", default=str(Path(__file__).resolve().parent.parent / "build/bench/bench_core_encode"),
+                    help="the C++ harness for the core section")
     args = ap.parse_args()
     if args.compare:
         compare(*args.compare)
@@ -359,7 +402,7 @@ def main() -> None:
         res = json.loads((RESULTS / f"{args.save}.json").read_text())
     for name in args.only:
         sig = SECTIONS[name]
-        if name in ("cold", "warm", "percall"):
+        if name in ("cold", "warm", "percall", "core"):
             sig(args, smp, res)
         else:
             sig(args, res)
