@@ -112,17 +112,18 @@ bool place_short(CacheRegion<CacheSlot>& r, uint64_t h, const CacheSlot& fresh) 
 
 uint32_t long_check(uint64_t h) { return uint32_t(h >> 32) | 1; }  // never 0, the mark of an empty slot
 
-// The home pair: the first empty slot of the two, else the home slot.
+// The piece's set of LONG_WAYS slots: the first empty one, else the one that other bits of the hash pick
+// (so that pieces of one set replace different slots).
 bool place_long(CacheRegion<LongSlot>& r, uint64_t h, const LongSlot& fresh) {
-    const uint64_t f = r.home(h);
-    for (uint64_t k = 0; k < 2; ++k) {
+    const uint64_t f = long_set(r, h);
+    for (uint64_t k = 0; k < LONG_WAYS; ++k) {
         LongSlot& c = r.slots[f + k];
         if (long_empty(c)) {
             c = fresh;
             return true;
         }
     }
-    r.slots[f] = fresh;
+    r.slots[f + long_victim(h)] = fresh;
     return false;
 }
 
@@ -200,8 +201,8 @@ namespace {
 // The long region's slot for a piece (its bytes zero-padded in `key`), or null.
 const LongSlot* find_long(const CacheRegion<LongSlot>& r, const uint8_t* key, size_t len, uint64_t h) {
     const uint32_t check = long_check(h);
-    const LongSlot* s = r.slots + r.home(h);
-    for (int k = 0; k < 2; ++k)
+    const LongSlot* s = r.slots + long_set(r, h);
+    for (uint64_t k = 0; k < LONG_WAYS; ++k)
         if (s[k].check == check && s[k].len == len && std::memcmp(s[k].key, key, len) == 0) return &s[k];
     return nullptr;
 }

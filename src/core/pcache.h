@@ -3,7 +3,7 @@
 //
 // One table of `slot_count` 32-byte units holds two regions. The first half is the short region: 32-byte
 // slots for pieces of at most 15 bytes with at most four ids (most pieces of most text), looked up with one
-// masked 16-byte load. The second half is the long region: 128-byte slots for pieces of up to 56 bytes with
+// masked 16-byte load. The second half is the long region: 128-byte slots in sets of four for pieces of up to 56 bytes with
 // up to 16 ids (words of scripts with multi-byte letters, and short non-ASCII pieces of more than four
 // ids). Each region starts small and grows fourfold within its half once a quarter full, so a short text
 // makes resident only the pages its own pieces need; entries move along when a region grows.
@@ -51,6 +51,11 @@ struct CacheRegion {
     uint64_t home(uint64_t h) const { return (h >> shift) & ~uint64_t(1); }
     uint64_t mask() const { return active - 1; }
 };
+
+// The long region is LONG_WAYS-way set-associative.
+inline constexpr uint64_t LONG_WAYS = 4;
+inline uint64_t long_set(const CacheRegion<LongSlot>& r, uint64_t h) { return (h >> r.shift) & ~(LONG_WAYS - 1); }
+inline uint64_t long_victim(uint64_t h) { return (h >> 8) & (LONG_WAYS - 1); }
 
 struct PretokenCache {
     CacheSlot* slots = nullptr;  // the whole table: zero-filled anonymous pages; null when disabled

@@ -64,7 +64,7 @@ uint64_t short_home(const PretokenCache& c, std::string_view s) {
 uint64_t long_home(const PretokenCache& c, std::string_view s) {
     uint8_t key[LONG_MAX_PIECE] = {};
     std::memcpy(key, s.data(), s.size());
-    return c.long_slots.home(long_hash(key, s.size()));
+    return long_set(c.long_slots, long_hash(key, s.size()));
 }
 
 // Distinct pieces of a space and `letters` random letters until `count` of them share one home.
@@ -144,18 +144,22 @@ TEST(six_short_slots_then_replacement_of_the_home_slot) {
     CHECK(at(0) == k4.lo && at(4) == was_first);
 }
 
-TEST(two_long_slots_then_replacement_of_the_home_slot) {
+TEST(four_long_slots_then_replacement_by_the_hash) {
     const Vocab& v = tok(0).vocab;
     PretokenCache c(997, uint64_t(1) << 15);
-    const std::vector<std::string> group = same_home(20, 3, [&](const std::string& s) { return long_home(c, s); });
+    const std::vector<std::string> group = same_home(20, 5, [&](const std::string& s) { return long_home(c, s); });
     const uint64_t f = long_home(c, group[0]);
-    piece_ids(v, c, group[0]);
-    piece_ids(v, c, group[1]);
-    CHECK(c.long_slots.slots[f].len == 21 && std::memcmp(c.long_slots.slots[f].key, group[0].data(), 21) == 0);
-    CHECK(std::memcmp(c.long_slots.slots[f + 1].key, group[1].data(), 21) == 0);
-    piece_ids(v, c, group[2]);  // both taken: replaces the home slot
-    CHECK(in_long(c, group[2]) && in_long(c, group[1]) && !in_long(c, group[0]));
-    CHECK(same_ids_twice(v, c, group[0]));
+    for (int i = 0; i < 4; ++i) piece_ids(v, c, group[i]);
+    for (uint64_t k = 0; k < LONG_WAYS; ++k)
+        CHECK(c.long_slots.slots[f + k].len == 21 && std::memcmp(c.long_slots.slots[f + k].key, group[k].data(), 21) == 0);
+    piece_ids(v, c, group[4]);  // all four taken: the slot that the new piece's hash picks is replaced
+    uint8_t key[LONG_MAX_PIECE] = {};
+    std::memcpy(key, group[4].data(), group[4].size());
+    const uint64_t victim = long_victim(long_hash(key, group[4].size()));
+    CHECK(in_long(c, group[4]) && !in_long(c, group[victim]));
+    for (uint64_t k = 0; k < LONG_WAYS; ++k)
+        if (k != victim) CHECK(in_long(c, group[k]));
+    CHECK(same_ids_twice(v, c, group[victim]));
 }
 
 bool findable_short(const PretokenCache& c, std::string_view s) {
