@@ -223,7 +223,7 @@ def percall(args, smp: dict[str, str], res: dict) -> None:
                         fn(t)
                     hot.append((time.perf_counter() - t0) / n * 1e6)
                 res.setdefault("percall", {})[f"{enc}|{size}|{method}"] = {"unseen": unseen,
-                                                                           "hot": statistics.median(hot)}
+                                                                           "hot_us": statistics.median(hot)}
                 print(f"percall {enc:12s} {size:6d} B {method:7s} unseen {unseen:8.2f} us  hot"
                       f" {statistics.median(hot):8.2f} us", flush=True)
 
@@ -290,9 +290,36 @@ def core(args, smp: dict[str, str], res: dict) -> None:
 
 # ---- tables ----
 
+_LOWER_IS_BETTER = ("1MiB", "4MiB", "unseen", "hot_us")
+
+
+def _best(x, y, field: str = ""):
+    """The better of two runs' figures, field by field: the most MB/s, the fewest seconds or µs."""
+    if isinstance(x, dict):
+        return {k: _best(x[k], y[k], k) if k in y else x[k] for k in x} | {k: y[k] for k in y if k not in x}
+    if field == "ratio":
+        return None  # recomputed from the chosen times
+    return min(x, y) if field in _LOWER_IS_BETTER else max(x, y)
+
+
+def load_runs(names: str) -> dict:
+    """One saved run, or several (comma-separated, taken on the shared machine at different times) merged
+    figure by figure into the best of them."""
+    runs = [json.loads((RESULTS / f"{n}.json").read_text()) for n in names.split(",")]
+    merged = runs[0]
+    for r in runs[1:]:
+        for sec, figures in r.items():
+            mine = merged.setdefault(sec, {})
+            for key, v in figures.items():
+                mine[key] = _best(mine[key], v) if key in mine else v
+    for v in merged.get("adversarial", {}).values():
+        v["ratio"] = v["4MiB"] / v["1MiB"]
+    return merged
+
+
 def compare(before_name: str, after_name: str) -> None:
-    a = json.loads((RESULTS / f"{before_name}.json").read_text())
-    b = json.loads((RESULTS / f"{after_name}.json").read_text())
+    a = load_runs(before_name)
+    b = load_runs(after_name)
 
     def cell(sec: str, key: str, field: str = "mbps", sub: str | None = None) -> str:
         def get(r):
@@ -344,7 +371,7 @@ def compare(before_name: str, after_name: str) -> None:
             for method in ("count", "encode"):
                 x = a.get("percall", {}).get(f"{enc}|{size}|{method}")
                 y = b.get("percall", {}).get(f"{enc}|{size}|{method}")
-                row.append(f"{x['unseen']:.1f} / {x['hot']:.1f} → **{y['unseen']:.1f} / {y['hot']:.1f}**"
+                row.append(f"{x['unseen']:.1f} / {x['hot_us']:.1f} → **{y['unseen']:.1f} / {y['hot_us']:.1f}**"
                            if x and y else "–")
             print(f"| {enc} | {size} B | " + " | ".join(row) + " |")
     print("\nCore harness (C++, no Python) beside Python `count`, after, MB/s: warm first pass | hot:\n")
@@ -381,7 +408,8 @@ def main() -> None:
     ap.add_argument("--runs", type=int, default=3)
     ap.add_argument("--only", nargs="+", choices=list(SECTIONS), default=list(SECTIONS))
     ap.add_argument("--save", metavar="NAME")
-    ap.add_argument("--compare", nargs=2, metavar=("BEFORE", "AFTER"))
+    ap.add_argument("--compare", nargs=2, metavar=("BEFORE", "AFTER"),
+                    help="saved runs, each NAME or NAME1,NAME2,... (the best figure of several runs)")
     ap.add_argument("--samples", action="store_true", help="write the samples for the core harness and stop")
     ap.add_argument("--core-binary", default=str(Path(__file__).resolve().parent.parent / "build/bench/bench_core_encode"),
                     help="the C++ harness for the core section")

@@ -1,6 +1,8 @@
 // Zero-filled memory straight from the system, for the large tables that encoders write as they go.
 #pragma once
 #include <cstddef>
+#include <new>
+#include <vector>
 
 namespace lexaro {
 
@@ -12,13 +14,6 @@ inline constexpr size_t HUGE_PAGES_FROM = size_t(1) << 20;
 bool wants_huge_pages(size_t bytes);
 void* map_zeroed(size_t bytes);
 void unmap_zeroed(void* p, size_t bytes);
-
-}  // namespace lexaro
-
-#include <new>
-#include <vector>
-
-namespace lexaro {
 
 // An allocator for the vocabulary's large lookup tables: arrays of HUGE_PAGES_FROM or more come from
 // map_zeroed (huge pages where the system gives them), smaller ones from the heap.

@@ -1,12 +1,11 @@
 #include "core/pcache.h"
 
-#include "core/pages.h"
-
 #include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <new>
 
+#include "core/pages.h"
 
 namespace lexaro {
 
