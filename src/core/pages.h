@@ -9,8 +9,9 @@ namespace lexaro {
 // `bytes` of zeroed memory (throws std::bad_alloc). Pages become resident only when first touched; a
 // region of HUGE_PAGES_FROM or more is rounded up to whole 2 MiB pages, aligned to them, and asks for
 // transparent huge pages, so that a table read at random positions costs a few large faults and few TLB
-// misses instead of one of each per 4 KiB.
-inline constexpr size_t HUGE_PAGES_FROM = size_t(1) << 20;
+// misses instead of one of each per 4 KiB. (The large tables are powers of two: the rounding wastes
+// nothing there, and a 1 MiB cache table stays on small pages, within its share of the budget.)
+inline constexpr size_t HUGE_PAGES_FROM = size_t(2) << 20;
 bool wants_huge_pages(size_t bytes);
 void* map_zeroed(size_t bytes);
 void unmap_zeroed(void* p, size_t bytes);
