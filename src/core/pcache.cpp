@@ -6,6 +6,7 @@
 #include <new>
 
 #include "core/pages.h"
+#include "core/utf8.h"
 
 namespace lexaro {
 
@@ -225,7 +226,10 @@ void encode_and_insert(PretokenCache& cache, const Vocab& v, const uint8_t* p, s
         grow_if_full(r, short_empty, short_hash_of, place_short);
         return;
     }
+    // Invalid UTF-8 (random bytes, binary data) is left out: such pieces rarely repeat, and storing them
+    // would only push out the words of real text.
     if (n > LONG_MAX_IDS || long_key == nullptr) return;
+    if (utf8_check({reinterpret_cast<const char*>(p), len}).valid_up_to != len) return;
     LongSlot fresh{};
     fresh.check = long_check(long_h);
     fresh.len = uint8_t(len);

@@ -3,9 +3,9 @@
 //
 // One table of `slot_count` 32-byte units holds two regions. The first half is the short region: 32-byte
 // slots for pieces of at most 15 bytes with at most four ids (most pieces of most text), looked up with one
-// masked 16-byte load. The second half is the long region: 128-byte slots in sets of four for pieces of up to 56 bytes with
-// up to 16 ids (words of scripts with multi-byte letters, and short non-ASCII pieces of more than four
-// ids). Each region starts small and grows fourfold within its half once a quarter full, so a short text
+// masked 16-byte load. The second half is the long region: 128-byte slots in sets of four for pieces of
+// valid UTF-8 of up to 56 bytes with up to 16 ids (words of scripts with multi-byte letters, and short
+// non-ASCII pieces of more than four ids). Each region starts small and grows fourfold within its half once a quarter full, so a short text
 // makes resident only the pages its own pieces need; entries move along when a region grows.
 #pragma once
 #include <cstddef>

@@ -104,6 +104,10 @@ TEST(short_and_long_pieces) {
     CHECK(same_ids_twice(v, c, five) && in_long(c, five) && !in_short(c, five));
     CHECK_EQ(direct_ids(v, ascii5).size(), size_t(5));
     CHECK(same_ids_twice(v, c, ascii5) && !in_long(c, ascii5) && !in_short(c, ascii5));
+    // invalid UTF-8 never goes to the long region
+    const std::string stray = "\x01\x02\x03\x04\xa9", stray20 = " abcdefghijklmnopqr\xff";
+    CHECK(same_ids_twice(v, c, stray) && !in_long(c, stray) && !in_short(c, stray));
+    CHECK(same_ids_twice(v, c, stray20) && !in_long(c, stray20));
     // the long region's limits: 56 bytes and 16 ids
     const std::string cyr28 = " \xd0\xbf\xd1\x80\xd0\xb5\xd0\xb4\xd1\x81\xd1\x82\xd0\xb0\xd0\xb2\xd0\xb8\xd1\x82\xd0\xb5\xd0\xbb\xd1\x8c\xd1\x81\xd1\x82\xd0\xb2\xd0\xbe";
     CHECK(cyr28.size() > CACHE_MAX_PIECE && cyr28.size() <= LONG_MAX_PIECE);
