@@ -1,11 +1,14 @@
 from collections.abc import Iterable, Sequence
-from typing import Literal, final
+from typing import Literal, Union, final, overload
 
 import numpy as np
 import numpy.typing as npt
 
 __version__: str
 BUILTIN_ENCODINGS: list[str]
+
+# A batch item: text, or raw bytes (any contiguous buffer), which need not be UTF-8.
+_BatchText = Union[str, bytes, bytearray, memoryview]
 
 @final
 class Tokenizer:
@@ -55,7 +58,7 @@ class Tokenizer:
         """Same as `encode`, but returns a numpy `uint32` array — the fastest path
         from Python: no per-token Python int objects, just one buffer."""
     def encode_batch_to_numpy(
-        self, texts: Sequence[str], threads: int = 0, with_special: bool = False
+        self, texts: Sequence[_BatchText], threads: int = 0, with_special: bool = False
     ) -> tuple[npt.NDArray[np.uint32], npt.NDArray[np.int64]]:
         """Encode many texts in parallel into numpy arrays: `(ids, offsets)`, where
         text `i` occupies `ids[offsets[i]:offsets[i + 1]]`."""
@@ -70,13 +73,22 @@ class Tokenizer:
     def truncate(self, text: str, max_tokens: int) -> tuple[str, int]:
         """Truncate to at most `max_tokens` tokens. Returns `(text, total_tokens)`,
         where `total_tokens` counts the whole input whether or not it was cut."""
-    def truncate_batch(self, texts: Sequence[str], max_tokens: int, threads: int = 0) -> list[tuple[str, int]]:
+    @overload
+    def truncate_batch(self, texts: Sequence[str], max_tokens: int, threads: int = 0) -> list[tuple[str, int]]: ...
+    @overload
+    def truncate_batch(
+        self, texts: Sequence[bytes | bytearray | memoryview], max_tokens: int, threads: int = 0
+    ) -> list[tuple[bytes, int]]: ...
+    @overload
+    def truncate_batch(
+        self, texts: Sequence[_BatchText], max_tokens: int, threads: int = 0
+    ) -> list[tuple[str | bytes, int]]:
         """`truncate` over many texts, in parallel."""
     def count(self, text: str) -> int: ...
-    def encode_batch(self, texts: Sequence[str], threads: int = 0, with_special: bool = False) -> tuple[bytes, bytes]:
+    def encode_batch(self, texts: Sequence[_BatchText], threads: int = 0, with_special: bool = False) -> tuple[bytes, bytes]:
         """Encode many texts in parallel. Returns (flat uint32 id buffer, per-text
         int64 offsets buffer with `len(texts)+1` entries)."""
-    def count_batch(self, texts: Sequence[str], threads: int = 0, with_special: bool = False) -> list[int]:
+    def count_batch(self, texts: Sequence[_BatchText], threads: int = 0, with_special: bool = False) -> list[int]:
         """Token counts for many texts, in parallel — no ids are materialized, so a
         counting workload allocates O(threads) instead of O(total tokens)."""
     def decode(self, ids: Sequence[int], errors: str = "replace") -> str: ...

@@ -314,16 +314,15 @@ void for_each_text(size_t n, uint64_t threads, Work&& work) {
     if (fault) std::rethrow_exception(fault);
 }
 
-// Ordinary encoding, or the special-token split; texts that are not UTF-8 never reach the split.
-bool valid_utf8(std::string_view s) { return utf8_check(s).valid_up_to == s.size(); }
-
 }  // namespace
 
 std::vector<std::vector<uint32_t>> Tokenizer::encode_batch(std::span<const std::string_view> texts, uint64_t threads,
                                                            bool with_special) const {
     std::vector<std::vector<uint32_t>> out(texts.size());
     for_each_text(texts.size(), threads, [&](size_t i, uint64_t workers, NoState&) {
-        if (with_special && valid_utf8(texts[i])) {
+        // The split works on bytes, UTF-8 or not: a special string is recognised wherever it occurs, so
+        // that an input cut into several texts (between specials) gives the ids of the whole.
+        if (with_special) {
             out[i] = encode_with_special(texts[i]);
         } else {
             encode_into_workers(*this, texts[i], out[i], workers);
@@ -341,7 +340,7 @@ std::vector<uint64_t> Tokenizer::count_batch(std::span<const std::string_view> t
         CountScratch() { ids.reserve(4096); }
     };
     for_each_text<CountScratch>(texts.size(), threads, [&](size_t i, uint64_t workers, CountScratch& scratch) {
-        if (with_special && valid_utf8(texts[i])) {
+        if (with_special) {
             counts[i] = encode_with_special(texts[i]).size();
             return;
         }

@@ -1,8 +1,9 @@
-// Batch methods: the texts are copied while the interpreter lock is held, the core spreads them over
+// Batch methods: the texts (str or bytes-like) are copied while the interpreter lock is held, the core spreads them over
 // its worker threads with the lock released, and the results become Python objects once it is back.
 #include "python/batch_methods.h"
 
 #include "python/args.h"
+#include "python/batch_texts.h"
 #include "python/convert.h"
 #include "python/encode_methods.h"
 #include "python/fault.h"
@@ -31,43 +32,19 @@ constexpr Signature ENCODE_BATCH_TO_NUMPY_SIGNATURE{"Tokenizer.encode_batch_to_n
 constexpr Signature COUNT_BATCH_SIGNATURE{"Tokenizer.count_batch", BATCH_PARAMS, 1};
 constexpr Signature TRUNCATE_BATCH_SIGNATURE{"Tokenizer.truncate_batch", TRUNCATE_BATCH_PARAMS, 2};
 
-// The UTF-8 texts of a batch, copied out of their str objects while the lock is held: the workers read
-// memory that no Python code can reach. All texts share one block, so a batch costs one allocation.
-struct OwnedTexts {
-    std::string bytes;
-    std::vector<std::string_view> views;  // into `bytes`, one per text
-};
-
-bool copy_texts(const TextList& list, OwnedTexts& out) {
-    return guarded([&] {
-        size_t total = 0;
-        for (std::string_view t : list.texts) total += t.size();
-        out.bytes.reserve(total);
-        for (std::string_view t : list.texts) out.bytes.append(t);
-        out.views.reserve(list.texts.size());
-        size_t at = 0;
-        for (std::string_view t : list.texts) {
-            out.views.emplace_back(out.bytes.data() + at, t.size());
-            at += t.size();
-        }
-    });
-}
-
 struct BatchArgs {
-    OwnedTexts texts;
+    BatchTexts texts;
     uint64_t threads = 0;
     bool with_special = false;
 };
 
-// texts, threads=0, with_special=False: converted in that order, the texts copied once all are valid.
+// texts, threads=0, with_special=False: converted in that order.
 bool bind_batch(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, BatchArgs& out) {
     PyObject* bound[3];
     if (!bind_fastcall(sig, args, nargs, kwnames, bound)) return false;
-    TextList list;
-    if (!to_text_list(bound[0], "texts", list)) return false;
+    if (!to_batch_texts(bound[0], "texts", out.texts)) return false;
     if (bound[1] != nullptr && !to_count(bound[1], "threads", out.threads)) return false;
-    if (bound[2] != nullptr && !to_flag(bound[2], "with_special", out.with_special)) return false;
-    return copy_texts(list, out.texts);
+    return bound[2] == nullptr || to_flag(bound[2], "with_special", out.with_special);
 }
 
 template <class T>
@@ -186,13 +163,11 @@ PyObject* method_count_batch(PyObject* self, PyObject* const* args, Py_ssize_t n
 PyObject* method_truncate_batch(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     PyObject* bound[3];
     if (!bind_fastcall(TRUNCATE_BATCH_SIGNATURE, args, nargs, kwnames, bound)) return nullptr;
-    TextList list;
+    BatchTexts texts;
     uint64_t max_tokens = 0;
     uint64_t threads = 0;
-    if (!to_text_list(bound[0], "texts", list) || !to_count(bound[1], "max_tokens", max_tokens)) return nullptr;
+    if (!to_batch_texts(bound[0], "texts", texts) || !to_count(bound[1], "max_tokens", max_tokens)) return nullptr;
     if (bound[2] != nullptr && !to_count(bound[2], "threads", threads)) return nullptr;
-    OwnedTexts texts;
-    if (!copy_texts(list, texts)) return nullptr;
 
     const Tokenizer& tok = core_of(self);
     std::vector<Truncation> cuts;
@@ -201,8 +176,11 @@ PyObject* method_truncate_batch(PyObject* self, PyObject* const* args, Py_ssize_
     PyRef result(PyList_New(Py_ssize_t(cuts.size())));
     if (!result) return nullptr;
     for (size_t i = 0; i < cuts.size(); ++i) {
-        // Always a new str made from the copy, even when nothing was cut.
-        PyRef kept(PyUnicode_DecodeUTF8(texts.views[i].data(), Py_ssize_t(cuts[i].byte_len), "strict"));
+        // Always a new object made from the copy, even when nothing was cut: bytes for a bytes-like item.
+        const char* start = texts.views[i].data();
+        const Py_ssize_t len = Py_ssize_t(cuts[i].byte_len);
+        PyRef kept(texts.from_buffer[i] ? PyBytes_FromStringAndSize(start, len)
+                                        : PyUnicode_DecodeUTF8(start, len, "strict"));
         if (!kept) return nullptr;
         PyRef total(PyLong_FromUnsignedLongLong(cuts[i].total_tokens));
         if (!total) return nullptr;

@@ -224,6 +224,54 @@ def test_workers_are_capped_by_the_number_of_texts(cl):
 # ---- argument errors ----
 
 
+# ---- bytes-like items ----
+
+RAW = [
+    b"",
+    b"caf\xc3\xa9 \xff\xfe broken \xe2\x82",  # valid and invalid UTF-8 mixed, a cut-off sequence at the end
+    b"\xc0\n\xe2\x80\n  \x85\xa0 x",  # leads that swallow newlines, stray continuation bytes
+    bytes(range(256)),
+    "plain text, no surprises".encode(),
+]
+
+
+@pytest.mark.parametrize("name", ENCODINGS)
+def test_bytes_items_encode_as_encode_bytes(tok, name):
+    t = tok[name]
+    items = RAW + [bytearray(RAW[1]), memoryview(RAW[2]), memoryview(b"xx" + RAW[3])[2:], "a str among them"]
+    want = [t.encode_bytes(bytes(x)) if not isinstance(x, str) else t.encode_ordinary(x) for x in items]
+    for threads in (1, 2):
+        assert unflatten(*t.encode_batch(items, threads)) == want
+        assert t.count_batch(items, threads=threads) == [len(ids) for ids in want]
+
+
+@pytest.mark.parametrize("name", ENCODINGS)
+def test_bytes_items_with_special_split_even_when_not_utf8(tok, name):
+    t = tok[name]
+    eot = t.eot_token
+    item = b"\xff<|endoftext|>\xfe <|endoftext|><|endoftext"
+    got = unflatten(*t.encode_batch([item], with_special=True))[0]
+    want = t.encode_bytes(b"\xff") + [eot] + t.encode_bytes(b"\xfe ") + [eot] + t.encode_bytes(b"<|endoftext")
+    assert got == want
+    assert t.count_batch([item], with_special=True) == [len(want)]
+    valid = "caf\u00e9 <|endoftext|> x"
+    assert t.count_batch([valid.encode()], with_special=True) == [len(t.encode_with_special(valid))]
+
+
+def test_truncate_batch_of_bytes_items_gives_bytes(cl):
+    texts = ["pure text é", "é" * 9]
+    items = [s.encode() for s in texts] + [bytearray(b"\xff\xfe abc def"), b""]
+    for max_tokens in (0, 1, 3, 10**9):
+        got = cl.truncate_batch(items, max_tokens)
+        assert all(type(kept) is bytes for kept, _ in got)
+        for (kept, total), s in zip(got, texts):
+            assert (kept.decode(), total) == cl.truncate(s, max_tokens)
+        kept, total = got[2]
+        assert total == len(cl.encode_bytes(b"\xff\xfe abc def"))
+        assert b"\xff\xfe abc def".startswith(kept)
+    assert cl.truncate_batch(items[:1] + texts[:1], 10**9) == [(items[0], cl.count(texts[0])), cl.truncate(texts[0], 10**9)]
+
+
 @pytest.mark.parametrize("method", BATCH_METHODS)
 def test_texts_errors(cl, method):
     call = getattr(cl, method)
@@ -231,7 +279,7 @@ def test_texts_errors(cl, method):
         call("abc")
     assert str(e.value) == "Can't extract `str` to `Vec`"
     assert_noted(e.value, "texts")
-    for bad in (["a", 1], ["a", None], ["a", b"b"], 5, {"a"}, (s for s in ["a"])):
+    for bad in (["a", 1], ["a", None], ["a", 2.5], 5, {"a"}, (s for s in ["a"])):
         with pytest.raises(TypeError) as e:
             call(bad)
         assert_noted(e.value, "texts")
@@ -240,6 +288,9 @@ def test_texts_errors(cl, method):
     assert str(e.value) == "'int' object is not an instance of 'str'"
     with pytest.raises(UnicodeEncodeError) as e:
         call(["a", "\ud800"])
+    assert_noted(e.value, "texts")
+    with pytest.raises(BufferError) as e:  # a bytes-like item must be contiguous
+        call(["a", memoryview(b"abcd")[::2]])
     assert_noted(e.value, "texts")
 
 
