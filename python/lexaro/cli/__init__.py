@@ -1,0 +1,4 @@
+"""The `lexaro` command line (also `python -m lexaro`)."""
+from .main import main
+
+__all__ = ["main"]

@@ -1,0 +1,116 @@
+"""Cutting a byte stream into blocks whose token counts add up to the count of the whole stream.
+
+A cut at offset p is safe when, for both encoding families (cl100k and o200k), the pre-tokens of the
+text end at p and no decision that ends a pre-token before p depends on a byte at or after p: then
+the pre-tokens (and so the ids) of text[:p] and text[p:] are those of the text, in two parts. Each rule
+below is safe in that sense. The rules are checked on bytes, for valid and invalid UTF-8 alike.
+
+Lenient decoding first: the tokenizers read a lead byte as the start of a 2-, 3- or 4-byte character
+without looking at the bytes it takes, so a lead up to three bytes before p could take the byte at
+p - 1 or bytes past p (even an ASCII newline). Both rules therefore ask that byte p - 1 is ASCII and is
+taken by no lead: byte p - 2 below 0xC0, p - 3 below 0xE0, p - 4 below 0xF0. Then p - 1 and p are
+character boundaries however the decoder walks, and the text before p decodes the same with or without
+what follows.
+
+Rule N (after a newline): byte p - 1 is '\\n' and byte p is ASCII, not white space (0x09-0x0D, 0x20) and
+not '/'.
+  - A newline is never the prefix of a letter run (both families) and is in no letter, number or
+    punctuation class, so the pre-token holding p - 1 is a white-space run or a punctuation run with
+    its trailing newlines.
+  - White-space run: byte p is not white space, so the run stops at p. Within the whole text it ends
+    after its last newline, which is p - 1; within text[:p] it reaches the end and is kept whole: both
+    end at p.
+  - Punctuation run: its trailing bytes are '\\r' and '\\n' (cl100k) or '\\r', '\\n' and '/' (o200k), and
+    byte p is none of them, so it ends at p either way.
+  - Contractions ('s, 'll, ...) hold no newline, and the pre-tokens before only look at characters up
+    to the first one outside their class, which is p - 1 at the latest.
+Rule S (word, then a space): byte p - 1 is an ASCII letter and byte p is a space (0x20).
+  - The space is no letter and in no upper- or lower-set, so every letter run (with its prefix, and
+    o200k's upper-then-lower runs) that holds p - 1 stops at p; the contraction suffix of o200k needs
+    an apostrophe at p, and a cl100k contraction ending at p - 1 or p is fixed by bytes before p.
+  - Letters are in no number, punctuation or white-space run, so nothing else can hold p - 1.
+  - A run that the space could continue (white space) would have to hold the letter at p - 1 too.
+Neither rule looks back further than p - 4 or on further than p, and no rule ever needs text before a
+pre-token's start, so the text after the cut is cut exactly as within the whole.
+
+Special tokens (--special): a cut must not fall inside a special-token string either. Every cut has a
+newline or a space next to it, and no built-in special-token string holds either byte (the tests keep
+that true), so no special string spans a cut and the split at special strings is the same too.
+
+When no safe cut exists within the bytes read (one enormous word, a long run of spaces or digits), the
+block grows until one appears or the input ends: a block is never cut anywhere else.
+"""
+from __future__ import annotations
+
+import re
+from typing import Callable, Iterator, Optional
+
+BLOCK_BYTES = 1 << 20  # the size a block aims at
+
+# Every safe cut, as a match: rule N matches the newline and the byte after it (the cut is before that
+# byte), rule S the space (the cut is before the space). Each match starts with a literal byte, which
+# keeps the search fast where cuts are rare.
+_SAFE_CUT = re.compile(
+    rb"\n(?<![\xC0-\xFF]\n)(?<![\xE0-\xFF][\x00-\xFF]\n)(?<![\xF0-\xFF][\x00-\xFF]{2}\n)"
+    rb"[\x00-\x08\x0E-\x1F\x21-\x2E\x30-\x7F]"
+    rb"|"
+    rb" (?<=[A-Za-z] )(?<![\xC0-\xFF][A-Za-z] )(?<![\xE0-\xFF][\x00-\xFF][A-Za-z] )"
+    rb"(?<![\xF0-\xFF][\x00-\xFF]{2}[A-Za-z] )"
+)
+
+# Windows searched for a cut, back from the end of the bytes read: a cut is found near the end in
+# ordinary text, and rare cuts are still found by one pass over the rest.
+_WINDOWS = (1 << 12, 1 << 16, 1 << 20)
+_OVERLAP = 8  # a match spans 2 bytes and looks 4 back: consecutive windows overlap by more
+
+
+def _cut_of(m: re.Match) -> int:
+    return m.end() - 1 if m.group()[0] == 0x0A else m.start()
+
+
+def find_cut(data, start: int = 0) -> Optional[int]:
+    """A safe cut p with start <= p - 1 and 0 < p < len(data), as late as a short search finds one;
+    None when there is none in data[start:]."""
+    end = len(data)
+    hi = end
+    for window in _WINDOWS + (end,):
+        lo = max(start, end - window)
+        last = None
+        for m in _SAFE_CUT.finditer(data, lo, hi):
+            last = m
+        if last is not None:
+            return _cut_of(last)
+        if lo == start:
+            return None
+        hi = lo + _OVERLAP
+    return None
+
+
+def safe_cuts(data) -> list[int]:
+    """Every safe cut of `data` (for tests and tools; blocks use find_cut)."""
+    return [_cut_of(m) for m in _SAFE_CUT.finditer(data)]
+
+
+def blocks(read: Callable[[int], bytes], size: int = BLOCK_BYTES) -> Iterator[bytes]:
+    """The stream that `read(n)` returns, in blocks of about `size` bytes or more, each but the last
+    ending at a safe cut. An empty stream gives no block."""
+    buf = bytearray()
+    start = 0  # no cut lies before this offset of buf
+    while True:
+        chunk = read(size)
+        if not chunk:
+            if buf:
+                yield bytes(buf)
+            return
+        buf += chunk
+        if len(buf) < size:
+            continue
+        cut = find_cut(buf, start)
+        if cut is None:
+            start = max(0, len(buf) - _OVERLAP)
+            continue
+        with memoryview(buf) as view:
+            block = bytes(view[:cut])
+        del buf[:cut]
+        start = 0
+        yield block

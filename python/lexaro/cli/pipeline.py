@@ -1,0 +1,122 @@
+"""Blocks of every input, read on one thread and handed over in groups to the native batch methods.
+
+One reader thread opens the inputs in order, cuts each into blocks (see blocks.py) and packs the blocks,
+or whole small files, into groups. The calling thread passes each group to one batch call, which runs it
+on worker threads with the interpreter lock released, while the reader prepares the next group. Only a
+few groups exist at a time, so memory stays bounded whatever the size of the inputs.
+"""
+from __future__ import annotations
+
+import os
+import queue
+import threading
+from dataclasses import dataclass, field
+from typing import Iterator, Optional, Sequence
+
+from .blocks import BLOCK_BYTES, blocks
+from .inputs import Input, InputError, open_input, reader
+
+GROUP_BLOCKS_PER_THREAD = 8  # a batch call's last blocks leave threads idle: several per thread keep that small
+GROUP_MAX_BYTES = 32 * BLOCK_BYTES  # but memory stays bounded on machines with many processors
+GROUP_MAX_TEXTS = 4096  # many small files share one call, up to this many
+QUEUE_GROUPS = 1  # a ready group waits while one is counted and the next is read
+
+
+def default_threads() -> int:
+    """The processors this process may run on."""
+    try:
+        return max(1, len(os.sched_getaffinity(0)))
+    except (AttributeError, OSError):
+        return max(1, os.cpu_count() or 1)
+
+
+@dataclass
+class Group:
+    texts: list = field(default_factory=list)  # blocks (bytes)
+    owners: list = field(default_factory=list)  # index of the input each block comes from
+    # Inputs whose last block is in this group or an earlier one, each with the error that ended it
+    # (None when it was read to the end). An input whose reading failed midway still has its earlier
+    # blocks in groups: its results are simply not used.
+    finished: list = field(default_factory=list)
+    nbytes: int = 0
+
+
+_END = object()
+
+
+class _Failure:
+    def __init__(self, exc: BaseException):
+        self.exc = exc
+
+
+def _read_all(inputs: Sequence[Input], out: queue.Queue, stop: threading.Event, group_bytes: int) -> None:
+    def hand_over(item) -> bool:
+        while not stop.is_set():
+            try:
+                out.put(item, timeout=0.1)
+                return True
+            except queue.Full:
+                continue
+        return False
+
+    try:
+        group = Group()
+        for index, inp in enumerate(inputs):
+            try:
+                stream = open_input(inp)
+                try:
+                    for block in blocks(reader(stream, inp.name)):
+                        group.texts.append(block)
+                        group.owners.append(index)
+                        group.nbytes += len(block)
+                        if group.nbytes >= group_bytes or len(group.texts) >= GROUP_MAX_TEXTS:
+                            if not hand_over(group):
+                                return
+                            group = Group()
+                finally:
+                    stream.close()
+            except InputError as e:
+                group.finished.append((index, e))
+                continue
+            group.finished.append((index, None))
+            if stop.is_set():
+                return
+        if group.texts or group.finished:
+            if not hand_over(group):
+                return
+        hand_over(_END)
+    except BaseException as e:  # noqa: BLE001 - handed to the calling thread, which raises it
+        hand_over(_Failure(e))
+
+
+def groups(inputs: Sequence[Input], threads: int) -> Iterator[Group]:
+    """The groups of all inputs, in input order, sized for `threads` workers (0: all processors).
+    Closing the iterator stops the reader."""
+    out: queue.Queue = queue.Queue(maxsize=QUEUE_GROUPS)
+    stop = threading.Event()
+    group_bytes = min(GROUP_MAX_BYTES, BLOCK_BYTES * GROUP_BLOCKS_PER_THREAD * (threads or default_threads()))
+    worker = threading.Thread(target=_read_all, args=(inputs, out, stop, group_bytes), name="lexaro-reader",
+                              daemon=True)
+    worker.start()
+    try:
+        while True:
+            item = out.get()
+            if item is _END:
+                return
+            if isinstance(item, _Failure):
+                raise item.exc
+            yield item
+    finally:
+        stop.set()
+
+
+def per_input(group: Group, values: Sequence[int], sums: dict) -> None:
+    """Adds each block's value to the sum of its input."""
+    for owner, v in zip(group.owners, values):
+        sums[owner] = sums.get(owner, 0) + v
+
+
+def finished_results(group: Group, sums: dict) -> Iterator[tuple[int, Optional[InputError], int]]:
+    """(input index, error or None, sum) of the inputs that end with this group; forgets their sums."""
+    for index, error in group.finished:
+        yield index, error, sums.pop(index, 0)
