@@ -68,7 +68,7 @@ def corpus_text(size: int, seed: int = 3) -> str:
 
 
 def adversarial_files(tmp: Path) -> dict:
-    """Files of more than one block each (blocks are 1 MiB): the name, and the bytes."""
+    """Files of several blocks each: the name, and the bytes."""
     rng = random.Random(11)
     text = corpus_text(3 * MIB)
     files = {

@@ -45,7 +45,7 @@ from __future__ import annotations
 import re
 from typing import Callable, Iterator, Optional
 
-BLOCK_BYTES = 1 << 20  # the size a block aims at
+BLOCK_BYTES = 1 << 18  # the size a block aims at: small enough that a batch call ends with little idle time
 
 # Every safe cut, as a match: rule N matches the newline and the byte after it (the cut is before that
 # byte), rule S the space (the cut is before the space). Each match starts with a literal byte, which

@@ -85,7 +85,7 @@ def encode(tok: Tokenizer, text: Optional[str], *, special: bool, threads: int, 
         data = os.fsencode(text)
         inp = Input("TEXT", len(data), data=data)
     bar = progress(inp.size, show_progress)
-    sep = b", " if as_json else b" "
+    sep = ", " if as_json else " "
     first = True
     output.write(b"[" if as_json else b"")
     try:
@@ -93,7 +93,7 @@ def encode(tok: Tokenizer, text: Optional[str], *, special: bool, threads: int, 
             flat, _ = tok.encode_batch(group.texts, threads=threads, with_special=special)
             ids = _ids_of(flat)
             if len(ids):
-                output.write((b"" if first else sep) + sep.join(b"%d" % i for i in ids))
+                output.write(((sep if not first else "") + sep.join(map(str, ids))).encode())
                 first = False
             bar.update(group.nbytes)
             for _, error, _ in finished_results(group, {}):
@@ -148,7 +148,7 @@ def _kept_bytes(tok: Tokenizer, block: bytes, max_tokens: int, special: bool) ->
 # ---- decode ----
 
 _SEPARATORS = re.compile(rb"[\s,\[\]]+")
-_ID = re.compile(rb"[0-9]+")
+_NOT_AN_ID = re.compile(rb"(?:^|[\s,\[\]])([0-9]*[^\s,\[\]0-9][^\s,\[\]]*)")  # a word with a non-digit
 ID_CHUNK_BYTES = 1 << 20
 
 
@@ -180,16 +180,21 @@ class Ids:
         return lo
 
     def check(self, words: Sequence[bytes], where: str) -> array:
-        """The ids that `words` spell; raises InputError at the first word that is not an id of the
-        encoding."""
-        ids = array("I")
-        for w in words:
-            if not _ID.fullmatch(w):
-                raise InputError(where, f"not a token id: {w.decode('utf-8', 'backslashreplace')!r}")
-            i = int(w)
-            if i >= self.n_ordinary and i not in self.special:
-                raise InputError(where, f"{i} is not a token id of {self.tok.name}")
-            ids.append(i)
+        """The ids that `words` (non-empty runs of bytes without separators) spell; raises InputError
+        at the first word that is not an id of the encoding."""
+        joined = b" ".join(words)
+        bad = _NOT_AN_ID.search(joined)
+        if bad:
+            raise InputError(where, f"not a token id: {bad.group(1).decode('utf-8', 'backslashreplace')!r}")
+        try:
+            ids = array("I", map(int, words))  # digits only: int() reads them as decimal
+        except OverflowError:
+            ids = None
+        if ids is None or (ids and max(ids) >= self.n_ordinary):
+            for w in words:
+                i = int(w)
+                if i >= self.n_ordinary and i not in self.special:
+                    raise InputError(where, f"{i} is not a token id of {self.tok.name}")
         return ids
 
 

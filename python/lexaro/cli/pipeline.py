@@ -16,8 +16,8 @@ from typing import Iterator, Optional, Sequence
 from .blocks import BLOCK_BYTES, blocks
 from .inputs import Input, InputError, open_input, reader
 
-GROUP_BLOCKS_PER_THREAD = 8  # a batch call's last blocks leave threads idle: several per thread keep that small
-GROUP_MAX_BYTES = 32 * BLOCK_BYTES  # but memory stays bounded on machines with many processors
+GROUP_BLOCKS_PER_THREAD = 32  # a batch call's last blocks leave threads idle: many per thread keep that small
+GROUP_MAX_BYTES = 32 << 20  # but memory stays bounded on machines with many processors
 GROUP_MAX_TEXTS = 4096  # many small files share one call, up to this many
 QUEUE_GROUPS = 1  # a ready group waits while one is counted and the next is read
 
