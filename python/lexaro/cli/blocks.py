@@ -60,7 +60,7 @@ _SAFE_CUT = re.compile(
 
 # Windows searched for a cut, back from the end of the bytes read: a cut is found near the end in
 # ordinary text, and rare cuts are still found by one pass over the rest.
-_WINDOWS = (1 << 12, 1 << 16, 1 << 20)
+_WINDOWS = (1 << 8, 1 << 12, 1 << 16, 1 << 20)
 _OVERLAP = 8  # a match spans 2 bytes and looks 4 back: consecutive windows overlap by more
 
 
@@ -68,10 +68,10 @@ def _cut_of(m: re.Match) -> int:
     return m.end() - 1 if m.group()[0] == 0x0A else m.start()
 
 
-def find_cut(data, start: int = 0) -> Optional[int]:
-    """A safe cut p with start <= p - 1 and 0 < p < len(data), as late as a short search finds one;
-    None when there is none in data[start:]."""
-    end = len(data)
+def find_cut(data, start: int = 0, end: Optional[int] = None) -> Optional[int]:
+    """A safe cut p of data[:end] with start <= p - 1 and 0 < p < end, as late as a short search finds
+    one; None when there is none."""
+    end = len(data) if end is None else end
     hi = end
     for window in _WINDOWS + (end,):
         lo = max(start, end - window)
@@ -91,26 +91,33 @@ def safe_cuts(data) -> list[int]:
     return [_cut_of(m) for m in _SAFE_CUT.finditer(data)]
 
 
-def blocks(read: Callable[[int], bytes], size: int = BLOCK_BYTES) -> Iterator[bytes]:
-    """The stream that `read(n)` returns, in blocks of about `size` bytes or more, each but the last
-    ending at a safe cut. An empty stream gives no block."""
-    buf = bytearray()
+def blocks(readinto: Callable[[memoryview], int], size: int = BLOCK_BYTES) -> Iterator[memoryview]:
+    """The stream that `readinto(buffer)` fills, in blocks of about `size` bytes or more, each but the
+    last ending at a safe cut. An empty stream gives no block.
+
+    Each block is a view of a buffer of its own, which the stream is read into directly: the bytes are
+    copied once more only by the batch call, and the few bytes after a cut move to the next buffer.
+    """
+    buf = bytearray(size)
+    filled = 0
     start = 0  # no cut lies before this offset of buf
     while True:
-        chunk = read(size)
-        if not chunk:
-            if buf:
-                yield bytes(buf)
-            return
-        buf += chunk
-        if len(buf) < size:
-            continue
-        cut = find_cut(buf, start)
-        if cut is None:
-            start = max(0, len(buf) - _OVERLAP)
-            continue
+        if filled == len(buf):  # no cut yet: the block grows, doubling its room
+            buf.extend(bytes(len(buf)))
         with memoryview(buf) as view:
-            block = bytes(view[:cut])
-        del buf[:cut]
-        start = 0
-        yield block
+            n = readinto(view[filled:])
+        if not n:
+            if filled:
+                yield memoryview(buf)[:filled]
+            return
+        filled += n
+        if filled < size:
+            continue
+        cut = find_cut(buf, start, filled)
+        if cut is None:
+            start = max(0, filled - _OVERLAP)
+            continue
+        rest = bytearray(max(size, filled - cut + size // 2))
+        rest[:filled - cut] = memoryview(buf)[cut:filled]
+        yield memoryview(buf)[:cut]
+        buf, filled, start = rest, filled - cut, 0

@@ -111,16 +111,16 @@ def open_input(inp: Input) -> BinaryIO:
         raise InputError(inp.name, os_problem(e)) from None
 
 
-def reader(stream: BinaryIO, name: str) -> Callable[[int], bytes]:
-    """stream.read, with a failed read reported as an InputError naming the input."""
+def reader(stream: BinaryIO, name: str) -> Callable[[memoryview], int]:
+    """stream.readinto, with a failed read reported as an InputError naming the input."""
 
-    def read(n: int) -> bytes:
+    def readinto(buffer: memoryview) -> int:
         try:
-            return stream.read(n)
+            return stream.readinto(buffer) or 0
         except OSError as e:
             raise InputError(shown(name), os_problem(e)) from None
 
-    return read
+    return readinto
 
 
 def shown(name: str) -> str:
