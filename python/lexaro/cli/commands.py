@@ -33,18 +33,14 @@ def _ids_of(flat: bytes) -> array:
 def count(tok: Tokenizer, paths: Sequence[str], *, globs: Sequence[str], hidden: bool, special: bool,
           threads: int, as_json: bool, quiet: bool, show_progress: bool, report: Report) -> int:
     inputs = list(expand(paths, globs, hidden))
-    sizes = [inp.size for inp in inputs]
-    known = sum(s for s in sizes if s is not None)
+    known = None if any(inp.size is None for inp in inputs) else sum(inp.size for inp in inputs)
+    alone_on_stdin = not paths  # then the count stands alone on its line, as wc prints it
     # Counts never exceed bytes, so the known size bounds the column width, as wc does.
-    width = len(str(known)) if all(s is not None for s in sizes) else 7
-    many = len(inputs) > 1
-    alone_on_stdin = not paths
-    if alone_on_stdin:
-        width = 1
+    width = 1 if alone_on_stdin else 7 if known is None else len(str(known))
     status = 0
     total = 0
     per_file: list[dict] = []
-    bar = progress(known if all(s is not None for s in sizes) else None, show_progress)
+    bar = progress(known, show_progress)
     sums: dict = {}
     try:
         for group in groups(inputs, threads):
@@ -68,7 +64,7 @@ def count(tok: Tokenizer, paths: Sequence[str], *, globs: Sequence[str], hidden:
         output.line(json.dumps({"encoding": tok.name, "files": per_file, "total": total}))
     elif quiet:
         output.line(str(total))
-    elif many:
+    elif len(inputs) > 1:
         output.line(f"{total:>{width}} total")
     return status
 
@@ -87,7 +83,8 @@ def encode(tok: Tokenizer, text: Optional[str], *, special: bool, threads: int, 
     bar = progress(inp.size, show_progress)
     sep = ", " if as_json else " "
     first = True
-    output.write(b"[" if as_json else b"")
+    if as_json:
+        output.write(b"[")
     try:
         for group in groups([inp], threads):
             flat, _ = tok.encode_batch(group.texts, threads=threads, with_special=special)

@@ -50,11 +50,16 @@ def _folder_files(top: str, globs: Sequence[str], hidden: bool) -> Iterator[Inpu
     """The regular files under `top`, in sorted order; hidden names skipped unless `hidden`. Only
     regular files are taken: a pipe or device inside a folder would block or never end."""
     found = False
-    errors: list[OSError] = []
-    for folder, dirs, files in os.walk(top, onerror=errors.append):
+    errors: list[OSError] = []  # folders that could not be listed, reported in their turn
+
+    def failed() -> Iterator[Input]:
         for e in errors:
-            yield Input(e.filename or folder, error=InputError(e.filename or folder, os_problem(e)))
+            name = e.filename or top
+            yield Input(name, error=InputError(name, os_problem(e)))
         errors.clear()
+
+    for folder, dirs, files in os.walk(top, onerror=errors.append):
+        yield from failed()
         if not hidden:
             dirs[:] = [d for d in dirs if not _hidden(d)]
         dirs.sort()
@@ -69,10 +74,9 @@ def _folder_files(top: str, globs: Sequence[str], hidden: bool) -> Iterator[Inpu
                 continue
             found = True
             yield Input(path, size)
-    if errors:  # the top folder itself could not be listed
-        e = errors[0]
-        yield Input(top, error=InputError(top, os_problem(e)))
-    elif not found:
+    listed = not errors
+    yield from failed()
+    if listed and not found:
         what = "no files matching " + ", ".join(globs) if globs else "no files"
         yield Input(top, error=InputError(top, f"folder with {what}"))
 
