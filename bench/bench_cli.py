@@ -124,24 +124,23 @@ def main() -> None:
     mb = path.stat().st_size / 1e6
     print(f"corpus: {path}, {mb:.0f} MB of manual pages and package documentation; {os.cpu_count()} processors")
     for enc in args.encodings:
-        results = {}
-        for threads in (1, 2):
-            runs = []
-            for _ in range(args.runs):
+        results = {1: [], 2: []}
+        for _ in range(args.runs):  # one and two threads in turn, so that both meet the same load
+            for threads in (1, 2):
                 load = os.getloadavg()[0]
                 wall, cpu, rss, n = run_count(path, enc, threads)
-                runs.append((wall, rss, n, load))
+                results[threads].append((wall, rss, n))
                 print(f"  {enc} -j{threads}: {wall:6.2f} s  {mb / wall:6.1f} MB/s  CPU {cpu:6.2f} s"
                       f" ({cpu / wall:.2f} processors busy)  peak RSS {rss / MIB:5.0f} MiB  (load before {load:.2f})",
                       flush=True)
-            results[threads] = runs
-        counts = {n for runs in results.values() for _, _, n, _ in runs}
+        counts = {n for runs in results.values() for _, _, n in runs}
         mem_time, mem_cpu, mem_n = in_memory_count(path, enc, args.runs)
-        med = {t: statistics.median(w for w, _, _, _ in runs) for t, runs in results.items()}
-        peak = max(r for runs in results.values() for _, r, _, _ in runs)
+        med = {t: statistics.median(w for w, _, _ in runs) for t, runs in results.items()}
+        pairs = statistics.median(a[0] / b[0] for a, b in zip(results[1], results[2]))
+        peak = max(r for runs in results.values() for _, r, _ in runs)
         print(f"{enc}: count {sorted(counts)} (Tokenizer.count of the whole text: {mem_n})")
         print(f"  lexaro count -j1: {mb / med[1]:.1f} MB/s, -j2: {mb / med[2]:.1f} MB/s (median of {args.runs}),"
-              f" speedup {med[1] / med[2]:.2f}x; peak RSS {peak / MIB:.0f} MiB")
+              f" speedup {med[1] / med[2]:.2f}x (median of the pairs' ratios {pairs:.2f}x); peak RSS {peak / MIB:.0f} MiB")
         print(f"  Tokenizer.count in memory: {mb / mem_time:.1f} MB/s (CPU {mem_cpu:.2f} s); lexaro count -j1 "
               f"reaches {100 * mem_time / med[1]:.0f}% of it")
 

@@ -24,21 +24,28 @@ not '/'.
     byte p is none of them, so it ends at p either way.
   - Contractions ('s, 'll, ...) hold no newline, and the pre-tokens before only look at characters up
     to the first one outside their class, which is p - 1 at the latest.
-Rule S (word, then a space): byte p - 1 is an ASCII letter and byte p is a space (0x20).
-  - The space is no letter and in no upper- or lower-set, so every letter run (with its prefix, and
-    o200k's upper-then-lower runs) that holds p - 1 stops at p; the contraction suffix of o200k needs
-    an apostrophe at p, and a cl100k contraction ending at p - 1 or p is fixed by bytes before p.
-  - Letters are in no number, punctuation or white-space run, so nothing else can hold p - 1.
-  - A run that the space could continue (white space) would have to hold the letter at p - 1 too.
+Rule W (end of a word or number): byte p - 1 is an ASCII letter or digit, and byte p is ASCII and none
+of: letter, digit, apostrophe, '_', '|'.
+  - Letter runs (with their one-character prefix, and o200k's upper-then-lower runs) stop at the first
+    character that is no letter (cl100k) or in neither the upper- nor the lower-set (o200k): byte p is
+    such a character, so every letter run holding p - 1 ends at p.
+  - Number runs stop at the first character that is no number, and their cut into pieces of at most
+    three counts from the run's start, before p: the last piece ends at p.
+  - The only thing that carries a pre-token from a letter across a non-letter is a contraction ('s,
+    'll, ...), which starts with an apostrophe: excluded at p. A cl100k contraction that ends at p - 1
+    or p is fixed by the bytes before p.
+  - '_' and '|' are excluded because special-token strings hold them right after a letter or digit.
 Neither rule looks back further than p - 4 or on further than p, and no rule ever needs text before a
 pre-token's start, so the text after the cut is cut exactly as within the whole.
 
-Special tokens (--special): a cut must not fall inside a special-token string either. Every cut has a
-newline or a space next to it, and no built-in special-token string holds either byte (the tests keep
-that true), so no special string spans a cut and the split at special strings is the same too.
+Special tokens (--special): a cut must not fall inside a special-token string either. No built-in
+special-token string holds a newline, nor a letter or digit followed by anything but a letter, a digit,
+'_' or '|' (the tests keep that true), so no special string spans a cut and the split at special
+strings is the same too.
 
-When no safe cut exists within the bytes read (one enormous word, a long run of spaces or digits), the
-block grows until one appears or the input ends: a block is never cut anywhere else.
+When no safe cut exists within the bytes read (one enormous word, a long run of spaces or digits, text
+of a script without spaces), the block grows until one appears or the input ends: a block is never cut
+anywhere else.
 """
 from __future__ import annotations
 
@@ -48,15 +55,15 @@ from typing import Callable, Iterator, Optional
 BLOCK_BYTES = 1 << 18  # the size a block aims at: small enough that a batch call ends with little idle time
 
 # Every safe cut, as a match: rule N matches the newline and the byte after it (the cut is before that
-# byte), rule S the space (the cut is before the space). Each match starts with a literal byte, which
-# keeps the search fast where cuts are rare.
-_SAFE_CUT = re.compile(
-    rb"\n(?<![\xC0-\xFF]\n)(?<![\xE0-\xFF][\x00-\xFF]\n)(?<![\xF0-\xFF][\x00-\xFF]{2}\n)"
-    rb"[\x00-\x08\x0E-\x1F\x21-\x2E\x30-\x7F]"
-    rb"|"
-    rb" (?<=[A-Za-z] )(?<![\xC0-\xFF][A-Za-z] )(?<![\xE0-\xFF][\x00-\xFF][A-Za-z] )"
-    rb"(?<![\xF0-\xFF][\x00-\xFF]{2}[A-Za-z] )"
-)
+# byte), rule W the byte after the word (the cut is before it). Each match starts with a byte from a
+# small set, which keeps the search fast where cuts are rare.
+_AFTER_NEWLINE = rb"[\x00-\x08\x0E-\x1F\x21-\x2E\x30-\x7F]"  # ASCII, no white space, no '/'
+_AFTER_WORD = rb"[\x00-\x26\x28-\x2F\x3A-\x40\x5B-\x5E\x60\x7B\x7D-\x7F]"  # ASCII, no [0-9A-Za-z'_|]
+_RULE_N = rb"\n(?<![\xC0-\xFF]\n)(?<![\xE0-\xFF][\x00-\xFF]\n)(?<![\xF0-\xFF][\x00-\xFF]{2}\n)" + _AFTER_NEWLINE
+_RULE_W = _AFTER_WORD + (rb"(?<=[0-9A-Za-z].)(?<![\xC0-\xFF][0-9A-Za-z].)(?<![\xE0-\xFF][\x00-\xFF][0-9A-Za-z].)"
+                         rb"(?<![\xF0-\xFF][\x00-\xFF]{2}[0-9A-Za-z].)")
+_SAFE_CUT = re.compile(_RULE_N + b"|" + _RULE_W, re.DOTALL)
+_EACH_RULE = [re.compile(r, re.DOTALL) for r in (_RULE_N, _RULE_W)]
 
 # Windows searched for a cut, back from the end of the bytes read: a cut is found near the end in
 # ordinary text, and rare cuts are still found by one pass over the rest.
@@ -65,7 +72,7 @@ _OVERLAP = 8  # a match spans 2 bytes and looks 4 back: consecutive windows over
 
 
 def _cut_of(m: re.Match) -> int:
-    return m.end() - 1 if m.group()[0] == 0x0A else m.start()
+    return m.end() - 1 if len(m.group()) == 2 else m.start()
 
 
 def find_cut(data, start: int = 0, end: Optional[int] = None) -> Optional[int]:
@@ -87,8 +94,8 @@ def find_cut(data, start: int = 0, end: Optional[int] = None) -> Optional[int]:
 
 
 def safe_cuts(data) -> list[int]:
-    """Every safe cut of `data` (for tests and tools; blocks use find_cut)."""
-    return [_cut_of(m) for m in _SAFE_CUT.finditer(data)]
+    """Every safe cut of `data`, in order (for tests and tools; blocks use find_cut)."""
+    return sorted({_cut_of(m) for rule in _EACH_RULE for m in rule.finditer(data)})
 
 
 def blocks(readinto: Callable[[memoryview], int], size: int = BLOCK_BYTES) -> Iterator[memoryview]:
