@@ -1,4 +1,4 @@
-// Batch methods: the texts (str or bytes-like) are copied while the interpreter lock is held, the core spreads them over
+// Batch methods: the texts (str or bytes-like) are taken while the interpreter lock is held, the core spreads them over
 // its worker threads with the lock released, and the results become Python objects once it is back.
 #include "python/batch_methods.h"
 
@@ -176,7 +176,7 @@ PyObject* method_truncate_batch(PyObject* self, PyObject* const* args, Py_ssize_
     PyRef result(PyList_New(Py_ssize_t(cuts.size())));
     if (!result) return nullptr;
     for (size_t i = 0; i < cuts.size(); ++i) {
-        // Always a new object made from the copy, even when nothing was cut: bytes for a bytes-like item.
+        // Always a new object, even when nothing was cut: bytes for a bytes-like item.
         const char* start = texts.views[i].data();
         const Py_ssize_t len = Py_ssize_t(cuts[i].byte_len);
         PyRef kept(texts.from_buffer[i] ? PyBytes_FromStringAndSize(start, len)

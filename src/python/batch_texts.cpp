@@ -7,8 +7,8 @@ namespace lexaro::py {
 
 namespace {
 
-// A buffer export held until the texts are copied: while it lasts, a bytearray cannot be resized
-// under the view, even by code that runs when a later item is fetched.
+// A buffer export held until its bytes are copied: while it lasts, a bytearray cannot be resized under
+// the view, even by code that runs when a later item is fetched.
 struct HeldBuffer {
     Py_buffer view{};
     bool held = false;
@@ -23,14 +23,23 @@ struct HeldBuffer {
     }
 };
 
-// One item: its text borrowed from the str (kept alive by `owner`) or from the held buffer.
-bool item_text(PyObject* item, std::string_view& text, std::vector<HeldBuffer>& buffers, bool& from_buffer) {
-    from_buffer = false;
+// Where one item's text lives: in the item itself (str, bytes), or in a held buffer to be copied.
+struct ItemText {
+    std::string_view text;
+    bool from_buffer = false;
+    bool copy = false;
+};
+
+bool item_text(PyObject* item, ItemText& out, std::vector<HeldBuffer>& buffers) {
     if (PyUnicode_Check(item)) {
         Py_ssize_t size = 0;
         const char* utf8 = PyUnicode_AsUTF8AndSize(item, &size);  // a lone surrogate raises here
         if (utf8 == nullptr) return false;
-        text = std::string_view(utf8, size_t(size));
+        out = {std::string_view(utf8, size_t(size)), false, false};
+        return true;
+    }
+    if (PyBytes_Check(item)) {
+        out = {std::string_view(PyBytes_AS_STRING(item), size_t(PyBytes_GET_SIZE(item))), true, false};
         return true;
     }
     if (!PyObject_CheckBuffer(item)) {
@@ -40,9 +49,8 @@ bool item_text(PyObject* item, std::string_view& text, std::vector<HeldBuffer>& 
     HeldBuffer held;
     if (PyObject_GetBuffer(item, &held.view, PyBUF_SIMPLE) != 0) return false;  // e.g. not contiguous
     held.held = true;
-    text = std::string_view(static_cast<const char*>(held.view.buf), size_t(held.view.len));
+    out = {std::string_view(static_cast<const char*>(held.view.buf), size_t(held.view.len)), true, true};
     buffers.push_back(std::move(held));
-    from_buffer = true;
     return true;
 }
 
@@ -57,34 +65,29 @@ bool convert_batch_texts(PyObject* obj, BatchTexts& out) {
     }
     const Py_ssize_t n = PySequence_Size(obj);
     if (n < 0) return false;
-    std::vector<PyRef> owners;
     std::vector<HeldBuffer> buffers;
-    std::vector<std::string_view> texts;
-    owners.reserve(size_t(n));
-    texts.reserve(size_t(n));
-    out.from_buffer.assign(size_t(n), 0);
+    std::vector<ItemText> items(static_cast<size_t>(n));
+    out.owners.reserve(size_t(n));
     for (Py_ssize_t i = 0; i < n; ++i) {
         PyRef item(PySequence_GetItem(obj, i));
-        if (!item) return false;
-        std::string_view text;
-        bool from_buffer = false;
-        if (!item_text(item.get(), text, buffers, from_buffer)) return false;
-        out.from_buffer[size_t(i)] = from_buffer;
-        owners.push_back(std::move(item));
-        texts.push_back(text);
+        if (!item || !item_text(item.get(), items[size_t(i)], buffers)) return false;
+        out.owners.push_back(std::move(item));
     }
     return guarded([&] {
-        size_t total = 0;
-        for (std::string_view t : texts) total += t.size();
-        out.bytes.clear();
-        out.bytes.reserve(total);
-        for (std::string_view t : texts) out.bytes.append(t);
-        out.views.clear();
-        out.views.reserve(texts.size());
-        size_t at = 0;
-        for (std::string_view t : texts) {
-            out.views.emplace_back(out.bytes.data() + at, t.size());
-            at += t.size();
+        size_t copied = 0;
+        for (const ItemText& it : items) copied += it.copy ? it.text.size() : 0;
+        out.copies.reserve(copied);  // no reallocation below: the views into it stay valid
+        out.views.reserve(items.size());
+        out.from_buffer.reserve(items.size());
+        for (const ItemText& it : items) {
+            if (it.copy) {
+                const size_t at = out.copies.size();
+                out.copies.append(it.text);
+                out.views.emplace_back(out.copies.data() + at, it.text.size());
+            } else {
+                out.views.push_back(it.text);
+            }
+            out.from_buffer.push_back(it.from_buffer);
         }
     });
 }

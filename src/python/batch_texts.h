@@ -1,5 +1,6 @@
-// The texts of a batch: str items as their UTF-8 text, bytes-like items as their bytes, all copied into
-// one block while the interpreter lock is held, so that the workers read memory no Python code can reach.
+// The texts of a batch: str items as their UTF-8 text, bytes-like items as their bytes. str and bytes
+// objects are immutable and kept alive here, so their memory is read in place; the contents of any other
+// buffer (bytearray, memoryview...) could change while the workers run, so they are copied first.
 #pragma once
 #include "python/pyref.h"
 
@@ -11,9 +12,14 @@
 namespace lexaro::py {
 
 struct BatchTexts {
-    std::string bytes;                    // every text back to back: one allocation per batch
-    std::vector<std::string_view> views;  // into `bytes`, one per text
+    std::vector<PyRef> owners;            // the items: they keep borrowed texts alive
+    std::string copies;                   // the bytes of the mutable buffers, back to back
+    std::vector<std::string_view> views;  // one per item, into an item or into `copies`
     std::vector<uint8_t> from_buffer;     // 1 where the item was bytes-like rather than str
+
+    BatchTexts() = default;
+    BatchTexts(const BatchTexts&) = delete;
+    BatchTexts& operator=(const BatchTexts&) = delete;
 };
 
 // Any sequence except str; each item a str or an object with a contiguous buffer (bytes, bytearray,

@@ -98,13 +98,12 @@ def safe_cuts(data) -> list[int]:
     return sorted({_cut_of(m) for rule in _EACH_RULE for m in rule.finditer(data)})
 
 
-def blocks(readinto: Callable[[memoryview], int], size: int = BLOCK_BYTES) -> Iterator[memoryview]:
+def blocks(readinto: Callable[[memoryview], int], size: int = BLOCK_BYTES) -> Iterator[bytes]:
     """The stream that `readinto(buffer)` fills, in blocks of about `size` bytes or more, each but the
     last ending at a safe cut. An empty stream gives no block.
 
-    Each block is a view of a buffer of its own, which the stream is read into directly: the bytes are
-    copied once more only by the batch call, and the few bytes after a cut move to the next buffer.
-    """
+    The stream is read into one reused buffer; each block is copied out of it as bytes, which the batch
+    methods read in place (a copy made here runs beside the counting, one made there would not)."""
     buf = bytearray(size)
     filled = 0
     start = 0  # no cut lies before this offset of buf
@@ -115,7 +114,7 @@ def blocks(readinto: Callable[[memoryview], int], size: int = BLOCK_BYTES) -> It
             n = readinto(view[filled:])
         if not n:
             if filled:
-                yield memoryview(buf)[:filled]
+                yield bytes(buf[:filled])
             return
         filled += n
         if filled < size:
@@ -124,7 +123,11 @@ def blocks(readinto: Callable[[memoryview], int], size: int = BLOCK_BYTES) -> It
         if cut is None:
             start = max(0, filled - _OVERLAP)
             continue
-        rest = bytearray(max(size, filled - cut + size // 2))
-        rest[:filled - cut] = memoryview(buf)[cut:filled]
-        yield memoryview(buf)[:cut]
-        buf, filled, start = rest, filled - cut, 0
+        with memoryview(buf) as view:
+            block = bytes(view[:cut])
+            rest = bytes(view[cut:filled])
+        if len(buf) > 4 * size and len(rest) < size:  # done with a grown block: give its room back
+            buf = bytearray(size)
+        buf[:len(rest)] = rest
+        filled, start = len(rest), 0
+        yield block
