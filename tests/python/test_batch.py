@@ -258,6 +258,26 @@ def test_bytes_items_with_special_split_even_when_not_utf8(tok, name):
     assert t.count_batch([valid.encode()], with_special=True) == [len(t.encode_with_special(valid))]
 
 
+def test_a_bytearray_item_cannot_be_resized_while_the_batch_holds_it(cl):
+    """Fetching a later item may run Python code; it cannot pull the memory from under an earlier one."""
+    grown = bytearray(b"first item")
+
+    class Sneaky:
+        def __len__(self):
+            return 2
+
+        def __getitem__(self, i):
+            if i == 1:
+                grown.extend(b" grown" * 1000)  # the batch holds an export of `grown`: refused
+            return [grown, "second"][i]
+
+    with pytest.raises(BufferError) as e:
+        cl.count_batch(Sneaky())
+    assert_noted(e.value, "texts")
+    assert grown == b"first item"
+    assert cl.count_batch([grown, memoryview(grown)]) == [cl.count("first item")] * 2
+
+
 def test_truncate_batch_of_bytes_items_gives_bytes(cl):
     texts = ["pure text é", "é" * 9]
     items = [s.encode() for s in texts] + [bytearray(b"\xff\xfe abc def"), b""]
