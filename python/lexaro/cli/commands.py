@@ -57,7 +57,7 @@ def count(tok: Tokenizer, paths: Sequence[str], *, globs: Sequence[str], hidden:
                 if as_json:
                     per_file.append({"path": inp.name, "tokens": n})
                 elif not quiet:
-                    output.line(f"{n:>{width}}" if alone_on_stdin else f"{n:>{width}} {inp.name}")
+                    bar.line(f"{n:>{width}}" if alone_on_stdin else f"{n:>{width}} {inp.name}")
     finally:
         bar.close()
     if as_json:
@@ -80,7 +80,7 @@ def encode(tok: Tokenizer, text: Optional[str], *, special: bool, threads: int, 
     else:
         data = os.fsencode(text)
         inp = Input("TEXT", len(data), data=data)
-    bar = progress(inp.size, show_progress)
+    bar = progress(inp.size, show_progress and not sys.stdout.isatty())  # not amid ids on the terminal
     sep = ", " if as_json else " "
     first = True
     if as_json:

@@ -8,6 +8,8 @@ from __future__ import annotations
 import sys
 from typing import Optional
 
+from . import output
+
 MIN_BYTES = 16 << 20  # below this much known input no bar is prepared
 DELAY_SECONDS = 0.5  # and none is drawn for a run that ends sooner
 
@@ -29,6 +31,16 @@ class Progress:
     def update(self, nbytes: int) -> None:
         if self._bar is not None:
             self._bar.update(nbytes)
+
+    def line(self, text: str) -> None:
+        """A line of results; when it goes to the terminal that shows the bar, the bar steps aside."""
+        if self._bar is None or not sys.stdout.isatty():
+            output.line(text)
+            return
+        self._bar.clear()
+        output.line(text)
+        output.flush()
+        self._bar.refresh()
 
     def close(self) -> None:
         if self._bar is not None:
