@@ -12,7 +12,7 @@ from typing import Callable, Iterator, Optional, Sequence
 from .._lexaro import Tokenizer
 from . import output
 from .inputs import STDIN, Input, InputError, expand, shown
-from .pipeline import finished_results, groups, per_input
+from .pipeline import finished_results, groups, in_order, per_input
 from .progress import progress
 
 Report = Callable[[str], None]  # prints one error line
@@ -43,8 +43,10 @@ def count(tok: Tokenizer, paths: Sequence[str], *, globs: Sequence[str], hidden:
     bar = progress(known, show_progress)
     sums: dict = {}
     try:
-        for group in groups(inputs, threads):
-            counts = tok.count_batch(group.texts, threads=threads, with_special=special)
+        def work(group, batch_threads):
+            return tok.count_batch(group.texts, threads=batch_threads, with_special=special)
+
+        for group, counts in in_order(groups(inputs, threads), work, threads):
             per_input(group, counts, sums)
             bar.update(group.nbytes)
             for index, error, n in finished_results(group, sums):
@@ -86,8 +88,10 @@ def encode(tok: Tokenizer, text: Optional[str], *, special: bool, threads: int, 
     if as_json:
         output.write(b"[")
     try:
-        for group in groups([inp], threads):
-            flat, _ = tok.encode_batch(group.texts, threads=threads, with_special=special)
+        def work(group, batch_threads):
+            return tok.encode_batch(group.texts, threads=batch_threads, with_special=special)[0]
+
+        for group, flat in in_order(groups([inp], threads), work, threads):
             ids = _ids_of(flat)
             if len(ids):
                 output.write(((sep if not first else "") + sep.join(map(str, ids))).encode())
@@ -114,8 +118,11 @@ def truncate(tok: Tokenizer, path: Optional[str], max_tokens: int, *, special: b
     bytes of the block's first tokens, backed off to the start of a character)."""
     inp = Input(STDIN) if path in (None, STDIN) else Input(path)
     left = max_tokens
-    for group in groups([inp], threads):
-        counts = tok.count_batch(group.texts, threads=threads, with_special=special)
+
+    def work(group, batch_threads):
+        return tok.count_batch(group.texts, threads=batch_threads, with_special=special)
+
+    for group, counts in in_order(groups([inp], threads), work, threads):
         for block, n in zip(group.texts, counts):
             if n <= left:
                 output.write(block)

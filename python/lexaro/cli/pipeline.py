@@ -1,23 +1,36 @@
 """Blocks of every input, read on one thread and handed over in groups to the native batch methods.
 
 One reader thread opens the inputs in order, cuts each into blocks (see blocks.py) and packs the blocks,
-or whole small files, into groups. The calling thread passes each group to one batch call, which runs it
-on worker threads with the interpreter lock released, while the reader prepares the next group. Only a
-few groups exist at a time, so memory stays bounded whatever the size of the inputs.
+or whole small files, into groups. The groups go to batch calls, which run with the interpreter lock
+released, while the reader prepares the next ones; results come back in input order. Only a few groups
+exist at a time, so memory stays bounded whatever the size of the inputs.
+
+Two ways to run the calls (see `in_order`):
+- two threads of our own, each making whole batch calls one after the other on its own thread: no
+  thread ever waits for another to finish a group, and a busy machine takes nothing from either but its
+  own share of time. Each such call sizes its pre-token cache as if it ran alone, and the cache budget
+  holds two of those, so this serves up to two threads;
+- beyond two, one call at a time spreads each group over all threads: the batch method then sizes the
+  caches of its workers to fit the budget together, at the cost of a wait for the slowest thread at the
+  end of each group (kept short by many small blocks per thread).
 """
 from __future__ import annotations
 
 import os
 import queue
 import threading
+from collections import deque
+from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass, field
-from typing import Iterator, Optional, Sequence
+from typing import Callable, Iterator, Optional, Sequence, TypeVar
 
 from .blocks import BLOCK_BYTES, blocks
 from .inputs import Input, InputError, open_input, reader
 
 GROUP_BLOCKS_PER_THREAD = 32  # a batch call's last blocks leave threads idle: many per thread keep that small
 GROUP_MAX_BYTES = 32 << 20  # but memory stays bounded on machines with many processors
+OWN_THREADS_MAX = 2  # up to this many threads, each makes its own batch calls
+OWN_GROUP_BYTES = 16 * BLOCK_BYTES  # a group for one of those threads
 GROUP_MAX_TEXTS = 4096  # many small files share one call, up to this many
 QUEUE_GROUPS = 1  # a ready group waits while one is counted and the next is read
 
@@ -90,11 +103,15 @@ def _read_all(inputs: Sequence[Input], out: queue.Queue, stop: threading.Event, 
 
 
 def groups(inputs: Sequence[Input], threads: int) -> Iterator[Group]:
-    """The groups of all inputs, in input order, sized for `threads` workers (0: all processors).
-    Closing the iterator stops the reader."""
+    """The groups of all inputs, in input order, sized for `threads` workers (0: all processors) as
+    `in_order` runs them. Closing the iterator stops the reader."""
     out: queue.Queue = queue.Queue(maxsize=QUEUE_GROUPS)
     stop = threading.Event()
-    group_bytes = min(GROUP_MAX_BYTES, BLOCK_BYTES * GROUP_BLOCKS_PER_THREAD * (threads or default_threads()))
+    n = threads or default_threads()
+    if n <= OWN_THREADS_MAX:
+        group_bytes = OWN_GROUP_BYTES
+    else:
+        group_bytes = min(GROUP_MAX_BYTES, BLOCK_BYTES * GROUP_BLOCKS_PER_THREAD * n)
     worker = threading.Thread(target=_read_all, args=(inputs, out, stop, group_bytes), name="lexaro-reader",
                               daemon=True)
     worker.start()
@@ -108,6 +125,32 @@ def groups(inputs: Sequence[Input], threads: int) -> Iterator[Group]:
             yield item
     finally:
         stop.set()
+
+
+R = TypeVar("R")
+
+
+def in_order(items: Iterator[Group], work: Callable[[Group, int], R], threads: int) -> Iterator[tuple[Group, R]]:
+    """(group, work(group, batch_threads)) for every group, in order, on `threads` threads (0: all
+    processors); batch_threads is the `threads` argument for the batch call that `work` makes."""
+    n = threads or default_threads()
+    if n == 1 or n > OWN_THREADS_MAX:
+        for group in items:
+            yield group, work(group, threads)
+        return
+    pool = ThreadPoolExecutor(max_workers=n, thread_name_prefix="lexaro-count")
+    pending: deque = deque()
+    try:
+        for group in items:
+            pending.append((group, pool.submit(work, group, 1)))
+            if len(pending) > n:  # one more waits, so that no thread idles between two groups
+                done, future = pending.popleft()
+                yield done, future.result()
+        while pending:
+            done, future = pending.popleft()
+            yield done, future.result()
+    finally:
+        pool.shutdown(wait=False, cancel_futures=True)
 
 
 def per_input(group: Group, values: Sequence[int], sums: dict) -> None:
