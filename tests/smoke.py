@@ -1,5 +1,6 @@
 """A short check that an installed lexaro works: run by tests/python_versions.sh in each fresh venv."""
 import pickle
+import subprocess
 import sys
 
 import lexaro
@@ -17,6 +18,10 @@ for name in lexaro.list_encoding_names():
     assert pickle.loads(pickle.dumps(enc)) is enc and pickle.loads(pickle.dumps(tok)) is tok, name
     stream = lexaro.StreamDecoder(enc)
     assert "".join(stream.feed([i]) for i in ids) + stream.flush() == TEXT, name
+
+# the command line, on this Python too
+cmd = subprocess.run([sys.executable, "-m", "lexaro", "count", "-q", "-"], input=TEXT.encode(), capture_output=True)
+assert cmd.returncode == 0 and cmd.stdout == f"{lexaro.get_encoding('o200k_base').tokenizer.count(TEXT)}\n".encode()
 
 assert lexaro.get_encoding("cl100k_base").n_vocab == 100277
 assert lexaro.encoding_for_model("gpt-4o") is lexaro.get_encoding("o200k_base")
