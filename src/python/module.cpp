@@ -33,7 +33,7 @@ int lexaro_exec(PyObject* module) {
 }
 
 PyModuleDef_Slot LEXARO_SLOTS[] = {
-    {Py_mod_exec, reinterpret_cast<void*>(lexaro_exec)},
+    {Py_mod_exec, reinterpret_cast<void*>(Entry<lexaro_exec>::call)},
     {0, nullptr},
 };
 

@@ -1,4 +1,4 @@
-// Owning references to Python objects and a scoped release of the interpreter lock.
+// Owning references to Python objects.
 #pragma once
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
@@ -6,6 +6,15 @@
 #include <utility>
 
 namespace lexaro::py {
+
+// True once the interpreter has begun to shut down.
+inline bool interpreter_finalizing() {
+#if PY_VERSION_HEX >= 0x030D0000
+    return Py_IsFinalizing() != 0;
+#else
+    return _Py_IsFinalizing() != 0;
+#endif
+}
 
 // Owns one strong reference (or none) and drops it on scope exit.
 // Must only be destroyed while the interpreter lock is held.
@@ -28,7 +37,11 @@ public:
     }
     PyRef(const PyRef&) = delete;
     PyRef& operator=(const PyRef&) = delete;
-    ~PyRef() { Py_XDECREF(obj_); }
+    ~PyRef() {
+        // A thread that the exiting interpreter ends while it waits for the lock unwinds without
+        // holding it: its references are left alone rather than dropped unlocked.
+        if (obj_ != nullptr && !interpreter_finalizing()) Py_DECREF(obj_);
+    }
 
     PyObject* get() const { return obj_; }
     PyObject* release() { return std::exchange(obj_, nullptr); }  // hands the reference to the caller
@@ -36,19 +49,6 @@ public:
 
 private:
     PyObject* obj_ = nullptr;
-};
-
-// Py_BEGIN_ALLOW_THREADS / Py_END_ALLOW_THREADS as a scope: every path out of the
-// scope takes the lock back. Nothing inside the scope may touch a Python object.
-class GilRelease {
-public:
-    GilRelease() : state_(PyEval_SaveThread()) {}
-    ~GilRelease() { PyEval_RestoreThread(state_); }
-    GilRelease(const GilRelease&) = delete;
-    GilRelease& operator=(const GilRelease&) = delete;
-
-private:
-    PyThreadState* state_;
 };
 
 }  // namespace lexaro::py

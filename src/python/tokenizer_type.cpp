@@ -94,90 +94,91 @@ PyObject* get_eot_token(PyObject* self, void*) {
 
 // In registration order.
 PyGetSetDef TOKENIZER_PROPERTIES[] = {
-    {"name", get_name, nullptr, nullptr, nullptr},
-    {"memory_bytes", get_memory_bytes, nullptr, "Exact heap footprint of the loaded encoding, in bytes.", nullptr},
-    {"n_vocab", get_n_vocab, nullptr, nullptr, nullptr},
-    {"max_token_value", get_max_token_value, nullptr, nullptr, nullptr},
-    {"eot_token", get_eot_token, nullptr, nullptr, nullptr},
-    {"special_tokens_set", get_special_tokens_set, nullptr, nullptr, nullptr},
+    {"name", Entry<get_name>::call, nullptr, nullptr, nullptr},
+    {"memory_bytes", Entry<get_memory_bytes>::call, nullptr, "Exact heap footprint of the loaded encoding, in bytes.", nullptr},
+    {"n_vocab", Entry<get_n_vocab>::call, nullptr, nullptr, nullptr},
+    {"max_token_value", Entry<get_max_token_value>::call, nullptr, nullptr, nullptr},
+    {"eot_token", Entry<get_eot_token>::call, nullptr, nullptr, nullptr},
+    {"special_tokens_set", Entry<get_special_tokens_set>::call, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 // ---- methods ----
 
-// METH_FASTCALL | METH_KEYWORDS functions are stored in the table as PyCFunction.
-template <class Function>
-PyCFunction fastcall(Function* function) {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
+// METH_FASTCALL | METH_KEYWORDS functions are stored in the table as PyCFunction; each is wrapped
+// so that no C++ exception leaves it.
+template <auto Method>
+PyCFunction fastcall() {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&Entry<Method>::call));
 }
 
 constexpr int FASTCALL_KEYWORDS = METH_FASTCALL | METH_KEYWORDS;
 
 // In registration order. Each docstring is the text signature, "\n--\n\n", then the doc text.
 PyMethodDef TOKENIZER_METHODS[] = {
-    {"encode", fastcall(method_encode), FASTCALL_KEYWORDS,
+    {"encode", fastcall<method_encode>(), FASTCALL_KEYWORDS,
      "encode($self, text, allowed_special=None, disallowed_special=None)\n--\n\n"
      "tiktoken's `Encoding.encode`: raise if a disallowed special string occurs;\n"
      "otherwise encode, turning allowed specials into their ids."},
-    {"encode_ordinary", fastcall(method_encode_ordinary), FASTCALL_KEYWORDS,
+    {"encode_ordinary", fastcall<method_encode_ordinary>(), FASTCALL_KEYWORDS,
      "encode_ordinary($self, text)\n--\n\n"
      "Encode ignoring special tokens entirely (tiktoken's `encode_ordinary`)."},
-    {"encode_bytes", fastcall(method_encode_bytes), FASTCALL_KEYWORDS,
+    {"encode_bytes", fastcall<method_encode_bytes>(), FASTCALL_KEYWORDS,
      "encode_bytes($self, data)\n--\n\n"
      "Encode raw bytes (no UTF-8 validation)."},
-    {"encode_with_special", fastcall(method_encode_with_special), FASTCALL_KEYWORDS,
+    {"encode_with_special", fastcall<method_encode_with_special>(), FASTCALL_KEYWORDS,
      "encode_with_special($self, text)\n--\n\n"
      "Every special-token string is turned into its id."},
-    {"encode_to_buffer", fastcall(method_encode_to_buffer), FASTCALL_KEYWORDS,
+    {"encode_to_buffer", fastcall<method_encode_to_buffer>(), FASTCALL_KEYWORDS,
      "encode_to_buffer($self, text, allowed_special=None, disallowed_special=None)\n--\n\n"
      "Same as `encode`, but returns the ids as a little-endian uint32 buffer \u2014\n"
      "the Python wrapper turns it into a numpy array with no per-token Python\n"
      "int objects (the cost that otherwise dominates big inputs)."},
-    {"encode_to_numpy", fastcall(method_encode_to_numpy), FASTCALL_KEYWORDS,
+    {"encode_to_numpy", fastcall<method_encode_to_numpy>(), FASTCALL_KEYWORDS,
      "encode_to_numpy($self, text, allowed_special=None, disallowed_special=None)\n--\n\n"
      "Same as `encode`, but returns a numpy `uint32` array \u2014 the fastest path\n"
      "from Python: no per-token Python int objects, just one buffer."},
-    {"encode_batch_to_numpy", fastcall(method_encode_batch_to_numpy), FASTCALL_KEYWORDS,
+    {"encode_batch_to_numpy", fastcall<method_encode_batch_to_numpy>(), FASTCALL_KEYWORDS,
      "encode_batch_to_numpy($self, texts, threads=0, with_special=False)\n--\n\n"
      "Encode many texts in parallel into numpy arrays: `(ids, offsets)`, where\n"
      "text `i` occupies `ids[offsets[i]:offsets[i + 1]]`."},
-    {"encode_with_offsets", fastcall(method_encode_with_offsets), FASTCALL_KEYWORDS,
+    {"encode_with_offsets", fastcall<method_encode_with_offsets>(), FASTCALL_KEYWORDS,
      "encode_with_offsets($self, text, unit=\"byte\")\n--\n\n"
      "Ordinary ids + per-token spans. `unit=\"byte\"` gives exact UTF-8 byte\n"
      "offsets (they tile the input); `unit=\"char\"` gives code-point offsets\n"
      "(HF `offset_mapping` shape)."},
-    {"encode_single_token", fastcall(method_encode_single_token), FASTCALL_KEYWORDS,
+    {"encode_single_token", fastcall<method_encode_single_token>(), FASTCALL_KEYWORDS,
      "encode_single_token($self, piece)\n--\n\n"
      "Exact bytes/str of a SINGLE token -> its id."},
-    {"truncate", fastcall(method_truncate), FASTCALL_KEYWORDS,
+    {"truncate", fastcall<method_truncate>(), FASTCALL_KEYWORDS,
      "truncate($self, text, max_tokens)\n--\n\n"
      "Truncate to at most `max_tokens` tokens. Returns `(text, total_tokens)`,\n"
      "where `total_tokens` counts the whole input whether or not it was cut."},
-    {"truncate_batch", fastcall(method_truncate_batch), FASTCALL_KEYWORDS,
+    {"truncate_batch", fastcall<method_truncate_batch>(), FASTCALL_KEYWORDS,
      "truncate_batch($self, texts, max_tokens, threads=0)\n--\n\n"
      "`truncate` over many texts, in parallel."},
-    {"count", fastcall(method_count), FASTCALL_KEYWORDS, "count($self, text)\n--\n\n"},
-    {"encode_batch", fastcall(method_encode_batch), FASTCALL_KEYWORDS,
+    {"count", fastcall<method_count>(), FASTCALL_KEYWORDS, "count($self, text)\n--\n\n"},
+    {"encode_batch", fastcall<method_encode_batch>(), FASTCALL_KEYWORDS,
      "encode_batch($self, texts, threads=0, with_special=False)\n--\n\n"
      "Encode many texts in parallel. Returns (flat uint32 id buffer, per-text\n"
      "int64 offsets buffer with `len(texts)+1` entries)."},
-    {"count_batch", fastcall(method_count_batch), FASTCALL_KEYWORDS,
+    {"count_batch", fastcall<method_count_batch>(), FASTCALL_KEYWORDS,
      "count_batch($self, texts, threads=0, with_special=False)\n--\n\n"
      "Token counts for many texts, in parallel \u2014 no ids are materialized, so a\n"
      "counting workload allocates O(threads) instead of O(total tokens)."},
-    {"decode", fastcall(method_decode), FASTCALL_KEYWORDS, "decode($self, ids, errors=\"replace\")\n--\n\n"},
-    {"decode_bytes", fastcall(method_decode_bytes), FASTCALL_KEYWORDS, "decode_bytes($self, ids)\n--\n\n"},
-    {"decode_single_token_bytes", fastcall(method_decode_single_token_bytes), FASTCALL_KEYWORDS,
+    {"decode", fastcall<method_decode>(), FASTCALL_KEYWORDS, "decode($self, ids, errors=\"replace\")\n--\n\n"},
+    {"decode_bytes", fastcall<method_decode_bytes>(), FASTCALL_KEYWORDS, "decode_bytes($self, ids)\n--\n\n"},
+    {"decode_single_token_bytes", fastcall<method_decode_single_token_bytes>(), FASTCALL_KEYWORDS,
      "decode_single_token_bytes($self, id)\n--\n\n"},
-    {"decode_batch", fastcall(method_decode_batch), FASTCALL_KEYWORDS,
+    {"decode_batch", fastcall<method_decode_batch>(), FASTCALL_KEYWORDS,
      "decode_batch($self, batch, errors=\"replace\")\n--\n\n"},
-    {"token_byte_values", fastcall(method_token_byte_values), FASTCALL_KEYWORDS,
+    {"token_byte_values", fastcall<method_token_byte_values>(), FASTCALL_KEYWORDS,
      "token_byte_values($self)\n--\n\n"
      "All base-vocab token byte strings, indexed by id."},
-    {"is_special_token", fastcall(method_is_special_token), FASTCALL_KEYWORDS,
+    {"is_special_token", fastcall<method_is_special_token>(), FASTCALL_KEYWORDS,
      "is_special_token($self, id)\n--\n\n"},
     // Moved behind the properties in the class __dict__ (see tokenizer_type()).
-    {"special_tokens", fastcall(method_special_tokens), FASTCALL_KEYWORDS,
+    {"special_tokens", fastcall<method_special_tokens>(), FASTCALL_KEYWORDS,
      "special_tokens($self)\n--\n\n"
      "`{special string: id}` \u2014 tiktoken's `_special_tokens`."},
     {"__reduce__", method_reduce, METH_NOARGS, nullptr},
@@ -188,9 +189,9 @@ PyMethodDef TOKENIZER_METHODS[] = {
 
 PyType_Slot TOKENIZER_SLOTS[] = {
     {Py_tp_doc, const_cast<char*>("Tokenizer(encoding, datadir=\"\")\n--\n\n")},
-    {Py_tp_new, reinterpret_cast<void*>(tokenizer_new)},
+    {Py_tp_new, reinterpret_cast<void*>(Entry<tokenizer_new>::call)},
     {Py_tp_dealloc, reinterpret_cast<void*>(tokenizer_dealloc)},
-    {Py_tp_repr, reinterpret_cast<void*>(tokenizer_repr)},
+    {Py_tp_repr, reinterpret_cast<void*>(Entry<tokenizer_repr>::call)},
     {Py_tp_methods, TOKENIZER_METHODS},
     {Py_tp_getset, TOKENIZER_PROPERTIES},
     {0, nullptr},
