@@ -1,6 +1,10 @@
 #include "python/convert.h"
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstring>
+#include <new>
 
 namespace lexaro::py {
 
@@ -88,6 +92,41 @@ bool convert_flag(PyObject* obj, bool& out) {
     return false;
 }
 
+// Bytes of memory the machine has; 0 when unknown.
+uint64_t physical_memory() {
+    static const uint64_t bytes = [] {
+        const long pages = sysconf(_SC_PHYS_PAGES), page = sysconf(_SC_PAGESIZE);
+        return pages > 0 && page > 0 ? uint64_t(pages) * uint64_t(page) : 0;
+    }();
+    return bytes;
+}
+
+// Items reserved ahead for a length the object declared itself; more come as items arrive.
+constexpr Py_ssize_t DECLARED_RESERVE = Py_ssize_t(1) << 16;
+
+// Makes room for a sequence of `n` items of which `held` says whether they are really in memory
+// (a list, a tuple, a buffer with a stride). A length the object merely declares (__len__, a
+// zero-stride buffer) is not trusted: only a modest part is reserved. A length whose items could
+// never fit the machine's memory is refused with MemoryError, as list() does. False with the
+// error set.
+template <class T>
+bool reserve_items(std::vector<T>& v, Py_ssize_t n, bool held) {
+    const uint64_t limit = physical_memory();
+    if (limit != 0 && uint64_t(n) > limit / sizeof(T)) {
+        PyErr_NoMemory();
+        return false;
+    }
+    try {
+        v.reserve(size_t(held ? n : std::min(n, DECLARED_RESERVE)));
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+        return false;
+    }
+    return true;
+}
+
+bool is_list_or_tuple(PyObject* obj) { return PyList_CheckExact(obj) || PyTuple_CheckExact(obj); }
+
 // The checks shared by both sequence kinds; returns the length, or -1 with an error set.
 Py_ssize_t sequence_length(PyObject* obj) {
     if (PyUnicode_Check(obj)) {
@@ -121,6 +160,15 @@ bool buffer_ids(const Py_buffer& view, std::vector<uint32_t>& out) {
     return true;
 }
 
+// A buffer view released on every path out of its scope, a C++ exception included.
+struct HeldBuffer {
+    Py_buffer view;
+    HeldBuffer() = default;
+    HeldBuffer(const HeldBuffer&) = delete;
+    HeldBuffer& operator=(const HeldBuffer&) = delete;
+    ~HeldBuffer() { PyBuffer_Release(&view); }
+};
+
 // Ids straight from a one-dimensional buffer of native integers. Returns 1 when done, 0 when the
 // object is no such buffer (nothing set), -1 with an error set.
 int convert_id_buffer(PyObject* obj, std::vector<uint32_t>& out) {
@@ -130,31 +178,28 @@ int convert_id_buffer(PyObject* obj, std::vector<uint32_t>& out) {
         PyErr_Clear();
         return 0;
     }
+    HeldBuffer held;
+    held.view = view;
     const char* f = view.format != nullptr ? view.format : "B";
     if (*f == '@' || *f == '=') ++f;  // native order and size
-    int done = 0;
-    if (view.ndim == 1 && f[0] != 0 && f[1] == 0) {
-        out.clear();
-        out.reserve(size_t(view.shape[0]));
-        done = 1;
-        bool ok = true;
-        switch (f[0]) {
-            case 'b': ok = buffer_ids<signed char>(view, out); break;
-            case 'B': ok = buffer_ids<unsigned char>(view, out); break;
-            case 'h': ok = buffer_ids<short>(view, out); break;
-            case 'H': ok = buffer_ids<unsigned short>(view, out); break;
-            case 'i': ok = buffer_ids<int>(view, out); break;
-            case 'I': ok = buffer_ids<unsigned int>(view, out); break;
-            case 'l': ok = buffer_ids<long>(view, out); break;
-            case 'L': ok = buffer_ids<unsigned long>(view, out); break;
-            case 'q': ok = buffer_ids<long long>(view, out); break;
-            case 'Q': ok = buffer_ids<unsigned long long>(view, out); break;
-            default: done = 0;
-        }
-        if (!ok) done = -1;
+    if (view.ndim != 1 || f[0] == 0 || f[1] != 0 || std::strchr("bBhHiIlLqQ", f[0]) == nullptr) return 0;
+    out.clear();
+    const bool in_memory = view.strides == nullptr || view.strides[0] != 0;  // a zero stride repeats one item
+    if (!reserve_items(out, view.shape[0], in_memory)) return -1;
+    bool ok = true;
+    switch (f[0]) {
+        case 'b': ok = buffer_ids<signed char>(view, out); break;
+        case 'B': ok = buffer_ids<unsigned char>(view, out); break;
+        case 'h': ok = buffer_ids<short>(view, out); break;
+        case 'H': ok = buffer_ids<unsigned short>(view, out); break;
+        case 'i': ok = buffer_ids<int>(view, out); break;
+        case 'I': ok = buffer_ids<unsigned int>(view, out); break;
+        case 'l': ok = buffer_ids<long>(view, out); break;
+        case 'L': ok = buffer_ids<unsigned long>(view, out); break;
+        case 'q': ok = buffer_ids<long long>(view, out); break;
+        default: ok = buffer_ids<unsigned long long>(view, out); break;
     }
-    PyBuffer_Release(&view);
-    return done;
+    return ok ? 1 : -1;
 }
 
 bool convert_id_vector(PyObject* obj, std::vector<uint32_t>& out) {
@@ -162,8 +207,8 @@ bool convert_id_vector(PyObject* obj, std::vector<uint32_t>& out) {
     if (n < 0) return false;
     if (const int done = convert_id_buffer(obj, out); done != 0) return done > 0;
     out.clear();
-    out.reserve(size_t(n));
-    if (PyList_CheckExact(obj) || PyTuple_CheckExact(obj)) {
+    if (!reserve_items(out, n, is_list_or_tuple(obj))) return false;
+    if (is_list_or_tuple(obj)) {
         // Items read in place; the size is re-read every step, since an item's __index__ could change a list.
         for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(obj); ++i) {
             PyObject* item = PySequence_Fast_GET_ITEM(obj, i);
@@ -187,13 +232,27 @@ bool convert_id_vector(PyObject* obj, std::vector<uint32_t>& out) {
     return true;
 }
 
+bool convert_id_vector_list(PyObject* obj, std::vector<std::vector<uint32_t>>& out) {
+    const Py_ssize_t n = sequence_length(obj);
+    if (n < 0) return false;
+    out.clear();
+    if (!reserve_items(out, n, is_list_or_tuple(obj))) return false;
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        PyRef item(PySequence_GetItem(obj, i));
+        if (!item) return false;
+        out.emplace_back();
+        if (!convert_id_vector(item.get(), out.back())) return false;
+    }
+    return true;
+}
+
 bool convert_text_list(PyObject* obj, TextList& out) {
     const Py_ssize_t n = sequence_length(obj);
     if (n < 0) return false;
     out.owners.clear();
     out.texts.clear();
-    out.owners.reserve(size_t(n));
-    out.texts.reserve(size_t(n));
+    const bool held = is_list_or_tuple(obj);
+    if (!reserve_items(out.owners, n, held) || !reserve_items(out.texts, n, held)) return false;
     for (Py_ssize_t i = 0; i < n; ++i) {
         PyRef item(PySequence_GetItem(obj, i));
         std::string_view text;
@@ -261,6 +320,9 @@ bool to_count(PyObject* obj, const char* param, uint64_t& out) { return noted(co
 bool to_flag(PyObject* obj, const char* param, bool& out) { return noted(convert_flag(obj, out), param); }
 bool to_id_vector(PyObject* obj, const char* param, std::vector<uint32_t>& out) {
     return noted(convert_id_vector(obj, out), param);
+}
+bool to_id_vector_list(PyObject* obj, const char* param, std::vector<std::vector<uint32_t>>& out) {
+    return noted(convert_id_vector_list(obj, out), param);
 }
 bool to_text_list(PyObject* obj, const char* param, TextList& out) {
     return noted(convert_text_list(obj, out), param);

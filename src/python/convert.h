@@ -32,6 +32,9 @@ bool to_flag(PyObject* obj, const char* param, bool& out);
 // Any sequence except str, each item an id.
 bool to_id_vector(PyObject* obj, const char* param, std::vector<uint32_t>& out);
 
+// Any sequence except str, each item converted as by to_id_vector.
+bool to_id_vector_list(PyObject* obj, const char* param, std::vector<std::vector<uint32_t>>& out);
+
 // The UTF-8 texts of a sequence of str, with the references that keep them alive:
 // the views stay valid while the interpreter lock is released, even if the caller's
 // sequence is changed meanwhile.

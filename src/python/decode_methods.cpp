@@ -98,34 +98,6 @@ bool decode_without_gil(const Tokenizer& tok, const std::vector<uint32_t>& ids, 
     return guarded_without_gil([&] { bytes = tok.decode(ids); });
 }
 
-// A sequence (not a str) of id lists, each converted as `ids` is.
-bool to_id_lists(PyObject* obj, const char* param, std::vector<std::vector<uint32_t>>& out) {
-    if (PyUnicode_Check(obj)) {
-        PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
-        note_param(param);
-        return false;
-    }
-    if (!PySequence_Check(obj)) {
-        raise_type_mismatch(obj, "Sequence");
-        note_param(param);
-        return false;
-    }
-    const Py_ssize_t n = PySequence_Size(obj);
-    if (n < 0) {
-        note_param(param);
-        return false;
-    }
-    out.assign(size_t(n), {});
-    for (Py_ssize_t i = 0; i < n; ++i) {
-        PyRef item(PySequence_GetItem(obj, i));
-        if (!item || !to_id_vector(item.get(), nullptr, out[size_t(i)])) {
-            note_param(param);
-            return false;
-        }
-    }
-    return true;
-}
-
 // The bytes of an ordinary or special id; none for an id that is neither.
 std::optional<std::string_view> single_token_bytes(const Tokenizer& tok, uint32_t id) {
     if (id < tok.vocab.n_tokens) return tok.vocab.token(id);
@@ -178,7 +150,7 @@ PyObject* method_decode_batch(PyObject* self, PyObject* const* args, Py_ssize_t 
     if (!bind_fastcall(DECODE_BATCH_SIGNATURE, args, nargs, kwnames, bound)) return nullptr;
     std::vector<std::vector<uint32_t>> batch;
     ErrorsMode mode;
-    if (!to_id_lists(bound[0], "batch", batch) || !to_errors_mode(bound[1], mode)) return nullptr;
+    if (!to_id_vector_list(bound[0], "batch", batch) || !to_errors_mode(bound[1], mode)) return nullptr;
     PyRef texts(PyList_New(Py_ssize_t(batch.size())));
     if (!texts) return nullptr;
     const Tokenizer& tok = core_of(self);
