@@ -14,8 +14,8 @@ namespace lexaro {
 namespace {
 
 std::string read_small(const std::string& path) {
-    FileRead f = read_whole_file(path);
-    if (!f.ok() || f.bytes.size() > 4096) return {};
+    FileRead f = read_whole_file(path, 4096);
+    if (!f.ok()) return {};
     return std::string(f.bytes.begin(), f.bytes.end());
 }
 
@@ -94,6 +94,15 @@ uint64_t available_parallelism() {
     const uint64_t quota = cgroup_limit();
     if (quota > 0 && (n == 0 || quota < n)) n = quota;
     return n == 0 ? 4 : n;
+}
+
+uint64_t worker_count(uint64_t threads, uint64_t n) {
+    if (threads != 0 && (threads <= MAX_THREADS_PER_PROCESSOR || n <= MAX_THREADS_PER_PROCESSOR))
+        return threads < n ? threads : n;  // within the cap whatever the processors: no need to count them
+    const uint64_t processors = available_parallelism();
+    uint64_t count = threads != 0 ? threads : processors;
+    if (count > processors * MAX_THREADS_PER_PROCESSOR) count = processors * MAX_THREADS_PER_PROCESSOR;
+    return count < n ? count : n;
 }
 
 }  // namespace lexaro

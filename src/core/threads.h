@@ -8,6 +8,11 @@ namespace lexaro {
 // v1 cpu.cfs_quota_us / cpu.cfs_period_us) where one is set; 4 when nothing can be determined.
 uint64_t available_parallelism();
 
+// Worker threads for a batch of n texts when the caller asks for `threads` (0: one per usable
+// processor): never more than the texts, nor more than MAX_THREADS_PER_PROCESSOR per usable processor.
+inline constexpr uint64_t MAX_THREADS_PER_PROCESSOR = 4;
+uint64_t worker_count(uint64_t threads, uint64_t n);
+
 // The quota part on its own, from the text of the control files (for tests): ceil(quota / period), or 0
 // when the text sets no limit or cannot be read.
 uint64_t cgroup_v2_limit(const char* cpu_max_text);

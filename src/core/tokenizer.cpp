@@ -5,7 +5,7 @@
 #include <cstring>
 #include <exception>
 #include <mutex>
-#include <stdexcept>
+#include <system_error>
 #include <thread>
 
 #include "core/builtin_data.h"
@@ -89,7 +89,7 @@ Expected<std::vector<Special>> specials_from_bytes(std::span<const uint8_t> byte
     const size_t size = bytes.size();
     if (size < 4) return bad;
     const uint32_t m = load_u32(bytes.data());
-    if (m > 4096) return bad;
+    if (m > MAX_SPECIALS) return bad;
     std::vector<Special> out;
     out.reserve(m);
     size_t p = 4;
@@ -97,7 +97,7 @@ Expected<std::vector<Special>> specials_from_bytes(std::span<const uint8_t> byte
         if (size - p < 6) return bad;
         const uint32_t id = load_u32(bytes.data() + p);
         const uint32_t len = load_u16(bytes.data() + p + 4);
-        if (len == 0 || len > 64 || size - p - 6 < len) return bad;
+        if (len == 0 || len > MAX_SPECIAL_BYTES || size - p - 6 < len) return bad;
         std::string text(reinterpret_cast<const char*>(bytes.data() + p + 6), len);
         if (utf8_check(text).valid_up_to != text.size()) return bad;
         out.push_back({std::move(text), id});
@@ -106,63 +106,72 @@ Expected<std::vector<Special>> specials_from_bytes(std::span<const uint8_t> byte
     return out;
 }
 
-Expected<Tokenizer> Tokenizer::create(std::string_view encoding, std::string_view datadir) {
+Expected<Tokenizer> Tokenizer::from_data(std::string_view encoding, const EncodingData& data) {
     const EncodingFiles* enc = find_encoding(encoding);
     if (!enc) return Error{unknown_encoding(encoding)};
     Tokenizer tok;
     tok.is_o200k = enc->family == Family::o200k;
-    if (datadir.empty()) {
-        if (tok.is_o200k) {
-            auto u = UClassO::from_bytes(builtin::uniclass_o200k(), "uniclass_o200k.bin");
-            if (!u) return u.take_error();
-            tok.uclass_o = std::move(*u);
-        } else {
-            auto u = UClass::from_bytes(builtin::uniclass(), "uniclass.bin");
-            if (!u) return u.take_error();
-            tok.uclass = std::move(*u);
-        }
-        auto v = Vocab::from_bytes(enc->vocab(), encoding);
-        if (!v) return v.take_error();
-        tok.vocab = std::move(*v);
-        tok.tokenizer_id = next_tokenizer_id();
-        tok.name = std::string(encoding);
-        auto s = specials_from_bytes(enc->special(), encoding);
-        if (!s) return s.take_error();
-        tok.specials = std::move(*s);
-            tok.special_matcher = build_matcher(tok.specials);
-        return tok;
-    }
-
-    const std::string vocab_path = join_path(datadir, enc->vocab_file);
     {
-        FileRead f = read_whole_file(vocab_path);
-        if (!f.opened) return Error{"lexaro: cannot open vocab file " + display_path(vocab_path) + ": " + f.error};
-        if (!f.ok()) return Error{"lexaro: cannot read " + display_path(vocab_path) + ": " + f.error};
-        auto v = Vocab::from_bytes(f.bytes, display_path(vocab_path));
+        auto v = Vocab::from_bytes(data.vocab, data.vocab_source);
         if (!v) return v.take_error();
         tok.vocab = std::move(*v);
     }
-    const std::string uniclass_path = join_path(datadir, enc->uniclass_file);
+    if (!data.uniclass_error.empty()) return Error{data.uniclass_error};
     if (tok.is_o200k) {
-        auto u = UClassO::load(uniclass_path);
+        auto u = UClassO::from_bytes(data.uniclass, data.uniclass_source);
         if (!u) return u.take_error();
         tok.uclass_o = std::move(*u);
     } else {
-        auto u = UClass::load(uniclass_path);
+        auto u = UClass::from_bytes(data.uniclass, data.uniclass_source);
         if (!u) return u.take_error();
         tok.uclass = std::move(*u);
     }
     tok.tokenizer_id = next_tokenizer_id();
     tok.name = std::string(encoding);
-    const std::string special_path = join_path(datadir, enc->special_file);
-    FileRead f = read_whole_file(special_path);
-    if (f.ok()) {  // an absent or unreadable special-tokens file means no special tokens
-        auto s = specials_from_bytes(f.bytes, display_path(special_path));
+    if (data.has_special) {
+        auto s = specials_from_bytes(data.special, data.special_source);
         if (!s) return s.take_error();
         tok.specials = std::move(*s);
     }
     tok.special_matcher = build_matcher(tok.specials);
     return tok;
+}
+
+Expected<Tokenizer> Tokenizer::create(std::string_view encoding, std::string_view datadir) {
+    const EncodingFiles* enc = find_encoding(encoding);
+    if (!enc) return Error{unknown_encoding(encoding)};
+    EncodingData data;
+    if (datadir.empty()) {
+        data.vocab = enc->vocab();
+        data.vocab_source = std::string(encoding);
+        data.uniclass = enc->family == Family::o200k ? builtin::uniclass_o200k() : builtin::uniclass();
+        data.uniclass_source = enc->uniclass_file;
+        data.special = enc->special();
+        data.special_source = std::string(encoding);
+        return from_data(encoding, data);
+    }
+
+    // Each file is read whole, but never beyond the longest valid one.
+    const std::string vocab_path = join_path(datadir, enc->vocab_file);
+    const FileRead vocab = read_whole_file(vocab_path, MAX_VOCAB_FILE_BYTES + 1);  // + 1: a longer file is refused
+    if (!vocab.opened) return Error{"lexaro: cannot open vocab file " + display_path(vocab_path) + ": " + vocab.error};
+    if (!vocab.ok()) return Error{"lexaro: cannot read " + display_path(vocab_path) + ": " + vocab.error};
+    data.vocab = vocab.bytes;
+    data.vocab_source = display_path(vocab_path);
+
+    const std::string uniclass_path = join_path(datadir, enc->uniclass_file);
+    const FileRead uniclass = read_whole_file(uniclass_path, uniclass_file_bytes(enc->family == Family::o200k ? 5 : 3));
+    if (!uniclass.ok())
+        data.uniclass_error = "lexaro: cannot open uniclass file " + display_path(uniclass_path) + ": " + uniclass.error;
+    data.uniclass = uniclass.bytes;
+    data.uniclass_source = display_path(uniclass_path);
+
+    const std::string special_path = join_path(datadir, enc->special_file);
+    const FileRead special = read_whole_file(special_path, MAX_SPECIAL_FILE_BYTES);
+    data.has_special = special.ok();  // an absent or unreadable special-tokens file means no special tokens
+    data.special = special.bytes;
+    data.special_source = display_path(special_path);
+    return from_data(encoding, data);
 }
 
 uint64_t Tokenizer::n_vocab() const {
@@ -194,6 +203,7 @@ void encode_into_workers(const Tokenizer& tok, std::string_view text, std::vecto
         encode_core_o200k(tok.vocab, tok.uclass_o, p, text.size(), out, *lease.cache);
     else
         encode_core_cl100k(tok.vocab, tok.uclass, p, text.size(), out, *lease.cache);
+    release_large_scratch();
 }
 
 std::vector<uint32_t> Tokenizer::encode(std::string_view text) const {
@@ -253,10 +263,11 @@ std::string Tokenizer::decode(std::span<const uint32_t> ids) const {
     return out;
 }
 
-Truncation Tokenizer::truncate(std::string_view text, uint64_t max_tokens) const {
-    std::vector<uint32_t>& ids = ids_scratch();
-    ids.clear();
-    encode_into_workers(*this, text, ids, 1);
+namespace {
+
+// The cut of `text` to at most max_tokens of its ids.
+Truncation truncation_of(const Vocab& vocab, std::string_view text, const std::vector<uint32_t>& ids,
+                         uint64_t max_tokens) {
     const uint64_t total = ids.size();
     if (total <= max_tokens) return {text.size(), total, total};
     if (max_tokens == 0) return {0, total, 0};
@@ -269,24 +280,35 @@ Truncation Tokenizer::truncate(std::string_view text, uint64_t max_tokens) const
     return {cut, total, kept};
 }
 
+}  // namespace
+
+Truncation Tokenizer::truncate(std::string_view text, uint64_t max_tokens) const {
+    struct ReleaseOnExit {
+        ~ReleaseOnExit() { release_large_ids_scratch(); }
+    } release;  // also when the encode fails
+    std::vector<uint32_t>& ids = ids_scratch();
+    ids.clear();
+    encode_into_workers(*this, text, ids, 1);
+    return truncation_of(vocab, text, ids, max_tokens);
+}
+
 
 namespace {
 
 struct NoState {};
 
-// Runs work(i, workers, state) for every index on `threads` scoped workers that claim indices from one
-// atomic counter, or on the calling thread when fewer than two are asked for. Each worker (or the calling
+// Runs work(i, workers, state) for every index on scoped workers that claim indices from one atomic
+// counter, or on the calling thread when fewer than two are asked for. Each worker (or the calling
 // thread) makes one State for the call. A fault in a worker is rethrown after every worker has ended.
 template <class State = NoState, class Work>
 void for_each_text(size_t n, uint64_t threads, Work&& work) {
     if (n == 0) return;
-    uint64_t count = threads != 0 ? threads : available_parallelism();
-    if (count > n) count = n;
-    if (count < 2) {
+    const uint64_t count = worker_count(threads, n);
+    const auto run_here = [&] {
         State state;
-        for (size_t i = 0; i < n; ++i) work(i, uint64_t(1), state);
-        return;
-    }
+        for (size_t i = 0; i < n; ++i) work(i, count, state);
+    };
+    if (count < 2) return run_here();
     park_thread_caches();  // this thread only waits: its caches serve the workers
     std::atomic<size_t> next{0};
     std::exception_ptr fault;
@@ -303,13 +325,18 @@ void for_each_text(size_t n, uint64_t threads, Work&& work) {
             next.store(n);  // the others stop at their next claim
         }
     };
-    try {
-        for (uint64_t w = 0; w < count; ++w) workers.emplace_back(run);
-    } catch (...) {
-        next.store(n);
-        for (std::thread& t : workers) t.join();
-        throw std::runtime_error("lexaro: cannot start a worker thread");
+    // A thread that cannot start (no memory for its stack, a process limit) leaves its share to the
+    // others; with none started the calling thread does the work.
+    for (uint64_t w = 0; w < count; ++w) {
+        try {
+            workers.emplace_back(run);
+        } catch (const std::system_error&) {
+            break;
+        } catch (const std::bad_alloc&) {
+            break;
+        }
     }
+    if (workers.empty()) return run_here();
     for (std::thread& t : workers) t.join();
     if (fault) std::rethrow_exception(fault);
 }

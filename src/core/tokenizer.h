@@ -26,6 +26,18 @@ struct Truncation {
     uint64_t kept_tokens = 0;   // leading tokens lying entirely within byte_len
 };
 
+// The bytes of an encoding's three data files and the names its messages show for them.
+struct EncodingData {
+    std::span<const uint8_t> vocab;
+    std::string vocab_source;
+    std::span<const uint8_t> uniclass;
+    std::string uniclass_source;
+    std::string uniclass_error;  // the class file could not be read: reported once the vocabulary is checked
+    std::span<const uint8_t> special;
+    std::string special_source;
+    bool has_special = true;  // false: no special-tokens file, so no special tokens
+};
+
 inline constexpr std::string_view BUILTIN_NAMES[] = {"cl100k_base", "o200k_base", "o200k_harmony"};
 inline constexpr std::string_view ENDOFTEXT = "<|endoftext|>";
 
@@ -41,6 +53,8 @@ struct Tokenizer {
 
     // An empty datadir selects the built-in data set.
     static Expected<Tokenizer> create(std::string_view encoding, std::string_view datadir = {});
+    // The same from the data files' bytes, checked in the order of `create`.
+    static Expected<Tokenizer> from_data(std::string_view encoding, const EncodingData& data);
 
     uint64_t n_vocab() const;  // may be 2^32 when a special token has id 0xFFFFFFFF
     std::optional<uint32_t> eot_token() const;
@@ -63,6 +77,11 @@ struct Tokenizer {
     std::vector<Truncation> truncate_batch(std::span<const std::string_view> texts, uint64_t max_tokens,
                                            uint64_t threads) const;
 };
+
+inline constexpr uint32_t MAX_SPECIALS = 4096;
+inline constexpr uint32_t MAX_SPECIAL_BYTES = 64;
+// The longest meaningful special-tokens file; bytes after its entries are never read.
+inline constexpr uint64_t MAX_SPECIAL_FILE_BYTES = 4 + uint64_t(MAX_SPECIALS) * (6 + MAX_SPECIAL_BYTES);
 
 Expected<std::vector<Special>> specials_from_bytes(std::span<const uint8_t> bytes, std::string_view source);
 std::string unknown_encoding(std::string_view name);

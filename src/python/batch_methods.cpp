@@ -13,8 +13,10 @@
 #include <bit>
 #include <cstring>
 #include <cstdint>
+#include <new>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -93,16 +95,24 @@ void copy_all_ids(std::vector<std::vector<uint32_t>>& per_text, const std::vecto
                   char* out) {
     const size_t n = per_text.size();
     const uint64_t total = uint64_t(little_endian(ends.back()));
-    uint64_t parts = threads != 0 ? threads : available_parallelism();
-    if (total < (uint64_t(1) << 20) || parts < 2 || n < 2) return copy_ids(per_text, 0, n, out);
-    parts = std::min<uint64_t>(parts, n);
+    const uint64_t parts = worker_count(threads, n);
+    if (total < (uint64_t(1) << 20) || parts < 2) return copy_ids(per_text, 0, n, out);
     std::vector<size_t> cut{0};  // text boundaries with about total / parts ids between them
     for (size_t i = 1; i < n && cut.size() < parts; ++i)
         if (uint64_t(little_endian(ends[i])) * parts >= total * cut.size()) cut.push_back(i);
     cut.push_back(n);
     std::vector<std::thread> helpers;
-    for (size_t k = 1; k + 1 < cut.size(); ++k)
-        helpers.emplace_back(copy_ids, std::ref(per_text), cut[k], cut[k + 1], out + 4 * little_endian(ends[cut[k]]));
+    helpers.reserve(cut.size());
+    for (size_t k = 1; k + 1 < cut.size(); ++k) {
+        char* part = out + 4 * little_endian(ends[cut[k]]);
+        try {
+            helpers.emplace_back(copy_ids, std::ref(per_text), cut[k], cut[k + 1], part);
+        } catch (const std::system_error&) {
+            copy_ids(per_text, cut[k], cut[k + 1], part);  // a helper that cannot start: copied here
+        } catch (const std::bad_alloc&) {
+            copy_ids(per_text, cut[k], cut[k + 1], part);
+        }
+    }
     copy_ids(per_text, cut[0], cut[1], out);
     for (std::thread& t : helpers) t.join();
 }
