@@ -38,7 +38,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", tok.error().c_str());
         return 1;
     }
-    const lexaro::FileRead f = lexaro::read_whole_file(argv[2]);
+    const lexaro::FileRead f = lexaro::read_whole_file(argv[2], SIZE_MAX);
     if (!f.ok()) {
         std::fprintf(stderr, "%s: %s\n", argv[2], f.error.c_str());
         return 1;

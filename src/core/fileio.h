@@ -1,5 +1,6 @@
 // Whole-file reads with the loader's error texts.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -13,8 +14,11 @@ struct FileRead {
     bool ok() const { return opened && error.empty(); }
 };
 
-// Reads a file whole. A path containing a NUL byte is never passed to the system.
-FileRead read_whole_file(const std::string& path);
+// Reads a regular file whole, or its first max_bytes when it is longer (no data format accepts a
+// longer file, and its parser reports the cut). Anything but a regular file is a read failure:
+// "Is a directory" for a directory, "Invalid argument" for a FIFO, device or socket. A path
+// containing a NUL byte is never passed to the system.
+FileRead read_whole_file(const std::string& path, size_t max_bytes);
 
 // "<strerror text> (os error N)"
 std::string os_error_text(int err);

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "core/ascii_classes.h"
 #include "core/fileio.h"
 #include "core/le.h"
 #include "core/pcache.h"
@@ -69,11 +70,12 @@ Expected<UClass> UClass::from_bytes(std::span<const uint8_t> bytes, std::string_
         *lists[k][0] = std::move(r->lo);
         *lists[k][1] = std::move(r->hi);
     }
+    u.ascii_as_assumed = ascii_classes_as_assumed(u.bmp);
     return u;
 }
 
 Expected<UClass> UClass::load(const std::string& path) {
-    FileRead f = read_whole_file(path);
+    FileRead f = read_whole_file(path, uniclass_file_bytes(3));
     if (!f.ok()) return Error{"lexaro: cannot open uniclass file " + display_path(path) + ": " + f.error};
     return from_bytes(f.bytes, display_path(path));
 }
@@ -99,9 +101,11 @@ namespace lexaro {
 
 void encode_core_cl100k(const Vocab& v, const UClass& u, const uint8_t* text, size_t len, std::vector<uint32_t>& out,
                         PretokenCache& cache) {
-    cut_cl100k<true>(u, text, len, [&](const uint8_t* piece, size_t piece_len) {
-        encode_piece(v, cache, piece, piece_len, out);
-    });
+    const auto emit = [&](const uint8_t* piece, size_t piece_len) { encode_piece(v, cache, piece, piece_len, out); };
+    if (u.ascii_as_assumed)
+        cut_cl100k<true>(u, text, len, emit);
+    else
+        cut_cl100k<false>(u, text, len, emit);
 }
 
 std::vector<std::pair<uint32_t, uint32_t>> pretokenize_cl100k(const UClass& u, std::string_view text, bool fast) {

@@ -20,6 +20,9 @@ inline constexpr uint32_t CLASS_LOWER = 4;  // o200k only: Ll Lm Lo and marks
 inline constexpr size_t MAX_RANGES = 100000;
 inline constexpr size_t BMP_SIZE = 65536;
 
+// The longest meaningful class file of `lists` range lists; bytes after them are never read.
+inline constexpr uint64_t uniclass_file_bytes(uint64_t lists) { return lists * (4 + MAX_RANGES * 8); }
+
 struct Ranges {
     std::vector<uint32_t> lo;
     std::vector<uint32_t> hi;
@@ -37,6 +40,7 @@ bool ranges_contain(const uint32_t* lo, const uint32_t* hi, size_t count, uint32
 struct UClass {
     std::vector<uint32_t> lo0, hi0, lo1, hi1, lo2, hi2;
     std::vector<uint8_t> bmp;  // bit k of bmp[c]: c is in class k; empty when not loaded
+    bool ascii_as_assumed = false;  // the ASCII fast paths may cut by this table (see ascii_classes.h)
 
     static Expected<UClass> from_bytes(std::span<const uint8_t> bytes, std::string_view source);
     static Expected<UClass> load(const std::string& path);

@@ -1,5 +1,6 @@
 #include "core/pretok_o200k.h"
 
+#include "core/ascii_classes.h"
 #include "core/fileio.h"
 #include "core/pcache.h"
 
@@ -16,11 +17,12 @@ Expected<UClassO> UClassO::from_bytes(std::span<const uint8_t> bytes, std::strin
         u.lo[k] = std::move(r->lo);
         u.hi[k] = std::move(r->hi);
     }
+    u.ascii_as_assumed = ascii_classes_as_assumed(u.bmp);
     return u;
 }
 
 Expected<UClassO> UClassO::load(const std::string& path) {
-    FileRead f = read_whole_file(path);
+    FileRead f = read_whole_file(path, uniclass_file_bytes(5));
     if (!f.ok()) return Error{"lexaro: cannot open uniclass file " + display_path(path) + ": " + f.error};
     return from_bytes(f.bytes, display_path(path));
 }
@@ -167,8 +169,11 @@ size_t o_general_stop(const UClassO& u, const uint8_t* text, size_t pos, size_t 
 
 void encode_core_o200k(const Vocab& v, const UClassO& u, const uint8_t* text, size_t len, std::vector<uint32_t>& out,
                        PretokenCache& cache) {
-    cut_o200k<true>(u, text, len,
-                    [&](const uint8_t* piece, size_t piece_len) { encode_piece(v, cache, piece, piece_len, out); });
+    const auto emit = [&](const uint8_t* piece, size_t piece_len) { encode_piece(v, cache, piece, piece_len, out); };
+    if (u.ascii_as_assumed)
+        cut_o200k<true>(u, text, len, emit);
+    else
+        cut_o200k<false>(u, text, len, emit);
 }
 
 std::vector<std::pair<uint32_t, uint32_t>> pretokenize_o200k(const UClassO& u, std::string_view text, bool fast) {

@@ -21,6 +21,7 @@ struct UClassO {
     std::array<std::vector<uint32_t>, 5> lo;
     std::array<std::vector<uint32_t>, 5> hi;
     std::vector<uint8_t> bmp;  // bit k of bmp[c]: c is in class k; empty when not loaded
+    bool ascii_as_assumed = false;  // the ASCII fast paths may cut by this table (see ascii_classes.h)
 
     static Expected<UClassO> from_bytes(std::span<const uint8_t> bytes, std::string_view source);
     static Expected<UClassO> load(const std::string& path);

@@ -16,6 +16,8 @@ namespace lexaro {
 
 inline constexpr uint32_t NONE = 0xFFFFFFFFu;
 inline constexpr uint32_t MAX_TOKENS = 262144;   // the file format's limit on N
+// The longest file with at most MAX_TOKENS - 1 records of the longest token: a longer one is refused.
+inline constexpr uint64_t MAX_VOCAB_FILE_BYTES = 4 + uint64_t(MAX_TOKENS - 1) * (2 + 255 + 4);
 inline constexpr uint32_t MAX_NODES = 0xFFFFF;    // node ids are packed into 20 bits
 inline constexpr uint32_t NO_BEST = 0x3FFFF;     // "no token" in the 18-bit id field of edge2
 inline constexpr uint64_t K_MUL = 0x9E3779B97F4A7C15ull;
