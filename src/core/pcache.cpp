@@ -5,6 +5,8 @@
 #include <mutex>
 #include <new>
 
+#include <pthread.h>
+
 #include "core/pages.h"
 #include "core/utf8.h"
 
@@ -36,6 +38,20 @@ struct Holder {
 };
 
 thread_local Holder CACHES;
+
+// A fork copies only the forking thread: the pool's mutex is held across it, so that no other thread
+// holds it at that moment, and released on both sides. In the child the caches of the threads that
+// did not survive are out of reach for good; the budget counts what the child can still use.
+void hold_pool_for_fork() { POOL.mutex.lock(); }
+void release_pool_in_parent() { POOL.mutex.unlock(); }
+void release_pool_in_child() {
+    uint64_t bytes = 0;
+    for (const PretokenCache& c : POOL.caches) bytes += c.table_bytes();
+    for (const PretokenCache& c : CACHES.caches) bytes += c.table_bytes();
+    LIVE_BYTES.store(bytes);
+    POOL.mutex.unlock();
+}
+const int FORK_HANDLERS = pthread_atfork(hold_pool_for_fork, release_pool_in_parent, release_pool_in_child);
 
 uint64_t largest_table_for(uint64_t workers) {
     if (workers <= 2) return 16 * MIB;
@@ -314,7 +330,12 @@ void acquire_cache(CacheLease& lease, uint64_t tokenizer_id, uint64_t workers) {
         }
     }
     const uint64_t bytes = reserve_table_bytes(workers);
-    holder.caches.emplace_back(tokenizer_id, bytes / sizeof(CacheSlot));
+    try {
+        holder.caches.emplace_back(tokenizer_id, bytes / sizeof(CacheSlot));
+    } catch (const std::bad_alloc&) {
+        LIVE_BYTES.fetch_sub(bytes);  // no pages for a table: this call runs uncached, the next one tries again
+        return;
+    }
     lease.cache = &holder.caches.back();
 }
 
