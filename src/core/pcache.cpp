@@ -25,13 +25,28 @@ struct Pool {
 Pool& POOL = *new Pool;
 std::atomic<uint64_t> LIVE_BYTES{0};
 
+// Reserves pool room for `more` caches, so that parking them cannot fail halfway. Needs POOL.mutex.
+bool make_room_in_pool(size_t more) {
+    try {
+        POOL.caches.reserve(POOL.caches.size() + more);
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
 struct Holder {
     std::vector<PretokenCache> caches;  // at most two, in the order they were added
     bool in_use = false;
 
-    Holder() { caches.reserve(2); }
+    // Nothing here may throw: a thread_local whose constructor or destructor throws ends the process.
+    Holder() = default;
     ~Holder() {  // thread exit: park every real cache in the pool
         std::lock_guard<std::mutex> lock(POOL.mutex);
+        if (!make_room_in_pool(caches.size())) {
+            for (const PretokenCache& c : caches) LIVE_BYTES.fetch_sub(c.table_bytes());  // freed with the holder
+            return;
+        }
         for (PretokenCache& c : caches)
             if (c.slot_count > 0) POOL.caches.push_back(std::move(c));
     }
@@ -314,7 +329,12 @@ void acquire_cache(CacheLease& lease, uint64_t tokenizer_id, uint64_t workers) {
     }
     {
         std::lock_guard<std::mutex> lock(POOL.mutex);
-        if (evicted.slot_count > 0) POOL.caches.push_back(std::move(evicted));
+        if (evicted.slot_count > 0) {
+            if (make_room_in_pool(1))
+                POOL.caches.push_back(std::move(evicted));
+            else
+                LIVE_BYTES.fetch_sub(evicted.table_bytes());  // freed at the end of this call
+        }
         std::vector<PretokenCache>& pool = POOL.caches;
         for (size_t i = 0; i < pool.size(); ++i)
             if (pool[i].tokenizer_id == tokenizer_id) {
@@ -343,6 +363,7 @@ void park_thread_caches() {
     Holder& holder = CACHES;
     if (holder.in_use || holder.caches.empty()) return;
     std::lock_guard<std::mutex> lock(POOL.mutex);
+    if (!make_room_in_pool(holder.caches.size())) return;  // out of memory: the caches stay with this thread
     for (PretokenCache& c : holder.caches)
         if (c.slot_count > 0) POOL.caches.push_back(std::move(c));
     holder.caches.clear();
