@@ -86,6 +86,16 @@ inline constexpr uint64_t CACHE_HASH_HI = 0xC2B2AE3D27D4EB4Full;
 // PACK_MASK[k]: the first k bytes 0xFF, the rest 0x00.
 extern const uint8_t PACK_MASK[17][16];
 
+// GCC names its sanitizers with macros, Clang answers __has_feature.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define LEXARO_CLANG_SANITIZED 1
+#endif
+#endif
+#ifndef LEXARO_CLANG_SANITIZED
+#define LEXARO_CLANG_SANITIZED 0
+#endif
+
 struct CacheKey {
     uint64_t lo;
     uint64_t hi;
@@ -95,7 +105,7 @@ struct CacheKey {
 inline CacheKey cache_key(const uint8_t* p, size_t len) {
     uint8_t buf[16];
     const uint8_t* src = p;
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__) || LEXARO_CLANG_SANITIZED
     constexpr bool always_copy = true;  // the over-read past the piece is invisible only to the hardware
 #else
     constexpr bool always_copy = false;

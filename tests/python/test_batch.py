@@ -383,7 +383,7 @@ def test_second_frombuffer_failing_drops_the_first_array(cl, monkeypatch):
     assert len(made) == 1 and made[0]() is None
 
 
-def test_worker_that_cannot_start_leaves_its_work_to_the_others():
+def test_worker_that_cannot_start_leaves_its_work_to_the_others(plain_memory):
     """With no address space left for a thread stack, the batch runs on the threads that could start
     (here none: the calling thread does the work) and gives the full result; nothing is raised. Run in a
     child: the limit is process-wide."""

@@ -25,7 +25,7 @@ def construct(child, encoding, datadir, then="print(len(t.special_tokens_set))")
             print("RuntimeError:", e)
         else:
             {then}
-    """, timeout=60, address_space=GIB, args=[str(datadir)])
+    """, timeout=60, address_space=GIB, args=[str(datadir)], guard_only=True)
     assert out.returncode == 0, (out.returncode, out.stderr[-2000:])
     return out.stdout.strip()
 
@@ -191,7 +191,7 @@ def test_contradicting_class_table_is_cut_by_its_rules(child, tmp_path, encoding
     for k, change, char in MUTATIONS[name]:
         lists[k] = change(lists[k], ord(char))
     (tmp_path / classes).write_bytes(pack_lists(lists))
-    out = child(DIFFERENTIAL, timeout=120, address_space=4 * GIB,
+    out = child(DIFFERENTIAL, timeout=120, address_space=4 * GIB, guard_only=True,
                 args=[str(Path(__file__).parent), str(tmp_path), family, vocab, classes, encoding, repr(TEXTS),
                       "0" if (encoding, name) in BEYOND_THE_PATTERNS else "1"])
     assert out.returncode == 0, (out.returncode, out.stderr[-2000:])

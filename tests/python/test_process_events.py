@@ -90,7 +90,7 @@ print(hangs, wrong)
 """
 
 
-def test_fork_while_other_threads_encode(child):
+def test_fork_while_other_threads_encode(child, fork_safe_allocator):
     """1,000 forks while three threads encode and run batches: every child finds lexaro's locks free
     and its caches usable, and encodes correctly."""
     out = child(FORK_UNDER_LOAD, timeout=600, args=["1000"])
