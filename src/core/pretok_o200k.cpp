@@ -167,13 +167,22 @@ size_t o_general_stop(const UClassO& u, const uint8_t* text, size_t pos, size_t 
     return last_start;
 }
 
+namespace {
+
+// A table whose ASCII classes differ from those the fast paths assume is cut by the per-character rules.
+[[gnu::noinline]] void encode_by_rules_o200k(const Vocab& v, const UClassO& u, const uint8_t* text, size_t len,
+                                             std::vector<uint32_t>& out, PretokenCache& cache) {
+    cut_o200k<false>(u, text, len,
+                     [&](const uint8_t* piece, size_t piece_len) { encode_piece(v, cache, piece, piece_len, out); });
+}
+
+}  // namespace
+
 void encode_core_o200k(const Vocab& v, const UClassO& u, const uint8_t* text, size_t len, std::vector<uint32_t>& out,
                        PretokenCache& cache) {
-    const auto emit = [&](const uint8_t* piece, size_t piece_len) { encode_piece(v, cache, piece, piece_len, out); };
-    if (u.ascii_as_assumed)
-        cut_o200k<true>(u, text, len, emit);
-    else
-        cut_o200k<false>(u, text, len, emit);
+    if (!u.ascii_as_assumed) return encode_by_rules_o200k(v, u, text, len, out, cache);
+    cut_o200k<true>(u, text, len,
+                    [&](const uint8_t* piece, size_t piece_len) { encode_piece(v, cache, piece, piece_len, out); });
 }
 
 std::vector<std::pair<uint32_t, uint32_t>> pretokenize_o200k(const UClassO& u, std::string_view text, bool fast) {
