@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Every test: installs the package with its test extras, runs the C++ tests (plain, under
-# AddressSanitizer + UndefinedBehaviorSanitizer, and the threaded ones under ThreadSanitizer), a build and
-# smoke test on every supported Python version present, the Python tests, the fuzz targets for a short fixed time each, a short run of the data-file mutation harness,
-# and the Python tests again against an AddressSanitizer + UndefinedBehaviorSanitizer build of the
-# extension in a virtual environment of its own (build/asan-venv).
+# AddressSanitizer + UndefinedBehaviorSanitizer, and the threaded ones under ThreadSanitizer), a build
+# and smoke test on every supported Python version present, the Python tests, the fuzz targets for a
+# short fixed time each, a short run of the data-file mutation harness, and the Python tests again
+# against an AddressSanitizer + UndefinedBehaviorSanitizer build of the extension in a virtual
+# environment of its own (build/asan-venv).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 PY=${PYTHON:-python3}

@@ -45,10 +45,11 @@ PyObject* tokenizer_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
         raise_load_error(created->error());
         return nullptr;
     }
+    std::string kept_datadir = pickled_datadir(datadir);  // may allocate: done before the object exists
     PyObject* self = type->tp_alloc(type, 0);
     if (self == nullptr) return nullptr;
     new (&reinterpret_cast<PyTokenizer*>(self)->core) Tokenizer(std::move(created->value()));
-    new (&reinterpret_cast<PyTokenizer*>(self)->datadir) std::string(pickled_datadir(datadir));
+    new (&reinterpret_cast<PyTokenizer*>(self)->datadir) std::string(std::move(kept_datadir));
     return self;
 }
 
@@ -181,9 +182,9 @@ PyMethodDef TOKENIZER_METHODS[] = {
     {"special_tokens", fastcall<method_special_tokens>(), FASTCALL_KEYWORDS,
      "special_tokens($self)\n--\n\n"
      "`{special string: id}` \u2014 tiktoken's `_special_tokens`."},
-    {"__reduce__", method_reduce, METH_NOARGS, nullptr},
-    {"__copy__", method_copy, METH_NOARGS, nullptr},
-    {"__deepcopy__", method_deepcopy, METH_O, nullptr},
+    {"__reduce__", Entry<method_reduce>::call, METH_NOARGS, nullptr},
+    {"__copy__", Entry<method_copy>::call, METH_NOARGS, nullptr},
+    {"__deepcopy__", Entry<method_deepcopy>::call, METH_O, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 
