@@ -93,7 +93,7 @@ def test_declared_lengths_are_not_trusted(child):
     assert lines[-1] == "usable: still usable"
 
 
-def test_issue_example_fails_fast_where_memory_is_short(child):
+def test_lazy_range_beyond_memory_fails_fast(child):
     """decode(range(10**10)) needs 40 GB for its ids: on a machine with less it is MemoryError at once."""
     memory = os.sysconf("SC_PHYS_PAGES") * os.sysconf("SC_PAGESIZE")
     if memory >= 4 * 10**10:
