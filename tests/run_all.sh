@@ -18,7 +18,9 @@ ctest --test-dir build/tests --output-on-failure
 
 cmake -S . -B build/sanitize -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLEXARO_BUILD_TESTS=ON -DLEXARO_SANITIZE=ON
 cmake --build build/sanitize -j2
-ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --test-dir build/sanitize --output-on-failure
+# Not test_fork: this compiler's AddressSanitizer allocator takes no lock around fork(), so a child forked
+# while another thread allocates can wait on it for ever.
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --test-dir build/sanitize --output-on-failure -E '^test_fork$'
 
 # The tests that run threads (batches, the cache pool): ThreadSanitizer reports any data race.
 cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLEXARO_BUILD_TESTS=ON -DLEXARO_TSAN=ON

@@ -59,7 +59,7 @@ TEST(fork_under_cache_churn) {
     for (int k = 0; k < forks; ++k) {
         const pid_t pid = fork();
         if (pid == 0) _exit(unused.encode("the child encodes with a cache of its own") == want ? 0 : 1);
-        const int status = wait_for(pid, std::chrono::seconds(2));
+        const int status = wait_for(pid, std::chrono::seconds(5));
         hangs += status == -1;
         wrong += status > 0;
     }
