@@ -18,7 +18,6 @@ Scratch& scratch() { return SCRATCH; }
 std::vector<uint32_t>& ids_scratch() { return IDS; }
 
 void release_large_scratch() {
-    release_if_large(SCRATCH.stack);
     release_if_large(SCRATCH.reachable);
 }
 

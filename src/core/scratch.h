@@ -15,7 +15,7 @@ std::vector<uint32_t>& ids_scratch();  // IDS of the calling thread (truncate)
 
 // Capacity a scratch buffer keeps between calls. One very long text must not leave every thread
 // that ever saw one holding memory of its size for the rest of its life.
-inline constexpr uint64_t SCRATCH_KEPT_BYTES = uint64_t(1) << 20;
+inline constexpr uint64_t SCRATCH_KEPT_BYTES = uint64_t(4) << 20;
 
 // Free the calling thread's SCRATCH buffers, or its IDS, where they grew beyond SCRATCH_KEPT_BYTES;
 // the next call that needs that much allocates again.

@@ -62,8 +62,10 @@ SpecialMatcher build_matcher(const std::vector<Special>& specials) {
     return SpecialMatcher::build(texts);
 }
 
-// Ids of the thread's count and truncate buffer kept between calls (4 MiB).
-constexpr size_t KEPT_SCRATCH_IDS = size_t(1) << 20;
+// Frees the thread's IDS on the way out of a call if a huge text grew it, also when the encode fails.
+struct ReleaseLargeIds {
+    ~ReleaseLargeIds() { release_large_ids_scratch(); }
+};
 
 // Grows geometrically, so that many small appends (the stretches between specials) stay linear.
 void reserve_more(std::vector<uint32_t>& out, size_t extra) {
@@ -215,12 +217,11 @@ std::vector<uint32_t> Tokenizer::encode(std::string_view text) const {
 
 uint64_t Tokenizer::count(std::string_view text) const {
     // The ids go to the thread's reused buffer: no allocation, and no fresh pages to fault in, per call.
+    const ReleaseLargeIds release;
     std::vector<uint32_t>& ids = ids_scratch();
     ids.clear();
     encode_into_workers(*this, text, ids, 1);
-    const uint64_t n = ids.size();
-    if (ids.capacity() > KEPT_SCRATCH_IDS) std::vector<uint32_t>().swap(ids);  // a huge text's buffer is not kept
-    return n;
+    return ids.size();
 }
 
 std::vector<uint32_t> Tokenizer::encode_with_allowed(std::string_view text, const uint8_t* allowed) const {
@@ -283,9 +284,7 @@ Truncation truncation_of(const Vocab& vocab, std::string_view text, const std::v
 }  // namespace
 
 Truncation Tokenizer::truncate(std::string_view text, uint64_t max_tokens) const {
-    struct ReleaseOnExit {
-        ~ReleaseOnExit() { release_large_ids_scratch(); }
-    } release;  // also when the encode fails
+    const ReleaseLargeIds release;
     std::vector<uint32_t>& ids = ids_scratch();
     ids.clear();
     encode_into_workers(*this, text, ids, 1);
