@@ -35,6 +35,9 @@ TEXTS = [
     "Hello, world!  It's 2024... ok?\n\n  Done.\r\n",
     "a.b.c  ...   x5y55z 555 !!! '' 's 'll \u00e9t\u00e9 \u0416\u0436 \u4e2d\u6587 \U0001F600",
     "\t\u00a0 \u3000\u2028 <|endoftext|> <|fim_prefix|> trailing   ",
+    # every ASCII character before and after non-ASCII ones: where the fast paths hand over to the
+    # per-character rules
+    "".join(f"{chr(c)}\u2014{chr(c)}\u00e9 \u4e2d{chr(c)}{chr(c)} " for c in range(0x09, 0x7F)),
 ]
 RAW = [b"\xc0\x8a \xe2\x80\x0a \xff\xfe\x80 end.\xe2\x80\x94", bytes(range(256))]
 LIMIT_SECONDS = 30
@@ -84,7 +87,8 @@ def mutate_classes(rng, data, count):
     lists = class_lists(data, count)
     for _ in range(rng.choice([1, 1, 2, 3, 8])):
         k = rng.randrange(count)
-        c = rng.choice([rng.randrange(0x80), rng.randrange(0x80), rng.randrange(0x800), rng.randrange(0x110000),
+        c = rng.choice([rng.randrange(0x80), rng.randrange(0x80), rng.randrange(0x80), rng.randrange(0x80),
+                        rng.randrange(0x800), rng.randrange(0x110000),
                         ord("."), ord(" "), ord("\n"), ord("'"), ord("a"), ord("5"), 0x2014, 0x3000])
         hi = c + rng.choice([0, 0, 0, 5, 300]) if c < 0x10FF00 else c
         if rng.random() < 0.5:
