@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
     }
     tok->encode("hello");
     if (argc > 4) {
-        const lexaro::FileRead w = lexaro::read_whole_file(argv[4]);
+        const lexaro::FileRead w = lexaro::read_whole_file(argv[4], SIZE_MAX);
         if (!w.ok()) {
             std::fprintf(stderr, "%s: %s\n", argv[4], w.error.c_str());
             return 1;
