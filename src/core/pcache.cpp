@@ -247,6 +247,9 @@ void encode_and_insert(PretokenCache& cache, const Vocab& v, const uint8_t* p, s
     const size_t start = out.size();
     encode_uncached(v, p, len, out);
     const size_t n = out.size() - start;
+    // No ids (a vocabulary without some single bytes drops them): nothing to keep, and a short slot
+    // always gives back at least one id.
+    if (n == 0) return;
     if (len <= CACHE_MAX_PIECE && n <= 4 && out[start] <= 0xFFFFFF) {
         uint32_t ids[4] = {0, 0, 0, 0};
         for (size_t i = 0; i < n; ++i) ids[i] = out[start + i];
