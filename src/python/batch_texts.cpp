@@ -66,11 +66,14 @@ bool convert_batch_texts(PyObject* obj, BatchTexts& out) {
     const Py_ssize_t n = PySequence_Size(obj);
     if (n < 0) return false;
     std::vector<HeldBuffer> buffers;
-    std::vector<ItemText> items(static_cast<size_t>(n));
-    out.owners.reserve(size_t(n));
+    std::vector<ItemText> items;
+    const bool held = is_list_or_tuple(obj);  // else the length is only declared: items grow as they arrive
+    if (!reserve_items(items, n, held) || !reserve_items(out.owners, n, held)) return false;
     for (Py_ssize_t i = 0; i < n; ++i) {
         PyRef item(PySequence_GetItem(obj, i));
-        if (!item || !item_text(item.get(), items[size_t(i)], buffers)) return false;
+        if (!item) return false;
+        items.emplace_back();
+        if (!item_text(item.get(), items.back(), buffers)) return false;
         out.owners.push_back(std::move(item));
     }
     return guarded([&] {

@@ -92,41 +92,6 @@ bool convert_flag(PyObject* obj, bool& out) {
     return false;
 }
 
-// Bytes of memory the machine has; 0 when unknown.
-uint64_t physical_memory() {
-    static const uint64_t bytes = [] {
-        const long pages = sysconf(_SC_PHYS_PAGES), page = sysconf(_SC_PAGESIZE);
-        return pages > 0 && page > 0 ? uint64_t(pages) * uint64_t(page) : 0;
-    }();
-    return bytes;
-}
-
-// Items reserved ahead for a length the object declared itself; more come as items arrive.
-constexpr Py_ssize_t DECLARED_RESERVE = Py_ssize_t(1) << 16;
-
-// Makes room for a sequence of `n` items of which `held` says whether they are really in memory
-// (a list, a tuple, a buffer with a stride). A length the object merely declares (__len__, a
-// zero-stride buffer) is not trusted: only a modest part is reserved. A length whose items could
-// never fit the machine's memory is refused with MemoryError, as list() does. False with the
-// error set.
-template <class T>
-bool reserve_items(std::vector<T>& v, Py_ssize_t n, bool held) {
-    const uint64_t limit = physical_memory();
-    if (limit != 0 && uint64_t(n) > limit / sizeof(T)) {
-        PyErr_NoMemory();
-        return false;
-    }
-    try {
-        v.reserve(size_t(held ? n : std::min(n, DECLARED_RESERVE)));
-    } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
-        return false;
-    }
-    return true;
-}
-
-bool is_list_or_tuple(PyObject* obj) { return PyList_CheckExact(obj) || PyTuple_CheckExact(obj); }
-
 // The checks shared by both sequence kinds; returns the length, or -1 with an error set.
 Py_ssize_t sequence_length(PyObject* obj) {
     if (PyUnicode_Check(obj)) {
@@ -270,6 +235,14 @@ bool noted(bool ok, const char* param) {
 }
 
 }  // namespace
+
+uint64_t physical_memory() {
+    static const uint64_t bytes = [] {
+        const long pages = sysconf(_SC_PHYS_PAGES), page = sysconf(_SC_PAGESIZE);
+        return pages > 0 && page > 0 ? uint64_t(pages) * uint64_t(page) : 0;
+    }();
+    return bytes;
+}
 
 void raise_type_mismatch(PyObject* obj, const char* expected) {
     if (obj == Py_None) {

@@ -7,7 +7,9 @@
 #pragma once
 #include "python/pyref.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <new>
 #include <string_view>
 #include <vector>
 
@@ -45,6 +47,33 @@ struct TextList {
 
 // Any sequence except str, each item a str.
 bool to_text_list(PyObject* obj, const char* param, TextList& out);
+
+// Bytes of memory the machine has; 0 when unknown.
+uint64_t physical_memory();
+
+inline bool is_list_or_tuple(PyObject* obj) { return PyList_CheckExact(obj) || PyTuple_CheckExact(obj); }
+
+// Makes room for a sequence of `n` items of which `held` says whether they are really in memory
+// (a list, a tuple, a buffer with a stride). A length the object merely declares (__len__, a
+// zero-stride buffer) is not trusted: only a modest part is reserved, the rest grows as items arrive.
+// A length whose items could never fit the machine's memory is refused with MemoryError, as list()
+// does. False with the error set.
+template <class T>
+bool reserve_items(std::vector<T>& v, Py_ssize_t n, bool held) {
+    constexpr Py_ssize_t declared_reserve = Py_ssize_t(1) << 16;
+    const uint64_t limit = physical_memory();
+    if (limit != 0 && uint64_t(n) > limit / sizeof(T)) {
+        PyErr_NoMemory();
+        return false;
+    }
+    try {
+        v.reserve(size_t(held ? n : std::min(n, declared_reserve)));
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+        return false;
+    }
+    return true;
+}
 
 // TypeError "'<type>' object is not an instance of '<expected>'"
 // (for None: "'None' is not an instance of '<expected>'").
