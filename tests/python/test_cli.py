@@ -374,7 +374,11 @@ def test_progress_bar_only_on_a_terminal(hard):
     def stderr_on_a_terminal(*args):
         main, sub = pty.openpty()
         fcntl.ioctl(sub, termios.TIOCSWINSZ, struct.pack("HHHH", 24, 80, 0, 0))  # a new pty has no width
-        proc = subprocess.Popen([sys.executable, "-m", "lexaro", "count", "-j", "1", *args, path],
+        # The bar waits DELAY_SECONDS before it draws; a fast machine may finish sooner, so the test
+        # runs the command with no delay.
+        command = ("import sys, lexaro.cli.progress as p; p.DELAY_SECONDS = 0; "
+                   "from lexaro.cli import main; sys.argv[0] = 'lexaro'; sys.exit(main())")
+        proc = subprocess.Popen([sys.executable, "-c", command, "count", "-j", "1", *args, path],
                                 stdout=subprocess.PIPE, stderr=sub)
         os.close(sub)
         seen = b""
