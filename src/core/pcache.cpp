@@ -229,7 +229,7 @@ PretokenCache::~PretokenCache() { release_slots(slots, slot_count); }
 
 namespace {
 
-// The long region's slot for a piece (its bytes zero-padded in `key`), or null.
+// The long region's slot for a piece of `len` bytes at `key`, or null.
 const LongSlot* find_long(const CacheRegion<LongSlot>& r, const uint8_t* key, size_t len, uint64_t h) {
     const uint32_t check = long_check(h);
     const LongSlot* s = r.slots + long_set(r, h);
@@ -301,11 +301,11 @@ void probe_cold(PretokenCache& cache, const Vocab& v, const uint8_t* p, size_t l
     encode_and_insert(cache, v, p, len, out, h, key, long_key, long_h);
 }
 
-void probe_long(PretokenCache& cache, const Vocab& v, const uint8_t* p, size_t len, std::vector<uint32_t>& out) {
+void probe_long(PretokenCache& cache, const Vocab& v, const uint8_t* p, size_t len, std::vector<uint32_t>& out,
+                uint64_t long_h) {
+    if (const LongSlot* s = find_long(cache.long_slots, p, len, long_h)) return append_long_ids(*s, out);
     alignas(16) uint8_t long_key[LONG_MAX_PIECE] = {};
     std::memcpy(long_key, p, len);
-    const uint64_t long_h = long_hash(long_key, len);
-    if (const LongSlot* s = find_long(cache.long_slots, long_key, len, long_h)) return append_long_ids(*s, out);
     encode_and_insert(cache, v, p, len, out, 0, {}, long_key, long_h);
 }
 

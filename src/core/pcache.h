@@ -166,28 +166,78 @@ inline void encode_uncached(const Vocab& v, const uint8_t* p, size_t len, std::v
         encode_with_first(v, p, len, first_token(v, p, len), out);
 }
 
+// Hash of a piece of 8 to LONG_MAX_PIECE bytes read in place: the same value as long_hash of its
+// zero-padded copy. The last partial word is read ending at the piece's last byte.
+inline uint64_t long_hash_in_place(const uint8_t* p, size_t len) {
+    uint64_t h = (len + 1) * CACHE_HASH_HI;
+    size_t i = 0;
+    for (; i + 8 <= len; i += 8) {
+        uint64_t w;
+        std::memcpy(&w, p + i, 8);
+        h = (h ^ w) * CACHE_HASH_LO;
+        h ^= h >> 29;
+    }
+    if (i < len) {
+        uint64_t w;
+        std::memcpy(&w, p + len - 8, 8);
+        w >>= 8 * (8 - (len - i));
+        h = (h ^ w) * CACHE_HASH_LO;
+        h ^= h >> 29;
+    }
+    return h * CACHE_HASH_HI;
+}
+
 // Second-level lookup of a short piece after a first-level miss, then the long region; on a miss, encodes
 // the piece and inserts it.
 [[gnu::noinline]] void probe_cold(PretokenCache& cache, const Vocab& v, const uint8_t* p, size_t len,
                                   std::vector<uint32_t>& out, uint64_t h, CacheKey key);
 
-// A piece of 16 to LONG_MAX_PIECE bytes: the long region, and on a miss encoding and insertion.
+// A piece of 16 to LONG_MAX_PIECE bytes whose long_hash is `long_h`: the long region, and on a miss
+// encoding and insertion.
 [[gnu::noinline]] void probe_long(PretokenCache& cache, const Vocab& v, const uint8_t* p, size_t len,
-                                  std::vector<uint32_t>& out);
+                                  std::vector<uint32_t>& out, uint64_t long_h);
 
-// Appends the ids of one non-empty piece.
-[[gnu::always_inline]] inline void encode_piece(const Vocab& v, PretokenCache& cache, const uint8_t* p, size_t len,
-                                                std::vector<uint32_t>& out) {
-    if (len > CACHE_MAX_PIECE || cache.disabled()) {
-        if (len <= LONG_MAX_PIECE && !cache.disabled()) return probe_long(cache, v, p, len, out);
-        return encode_uncached(v, p, len, out);
+// A piece cut but not yet encoded, with what its cache lookup needs.
+struct PendingPiece {
+    const uint8_t* p;
+    size_t len;
+    CacheKey key;  // pieces of up to CACHE_MAX_PIECE bytes
+    uint64_t h;    // cache_hash of the key, or long_hash of a piece of 16 to LONG_MAX_PIECE bytes
+};
+
+// Computes the lookup of a piece and prefetches the slots it will read. The slot position is computed
+// again when the piece is encoded, since a region may grow in between.
+[[gnu::always_inline]] inline PendingPiece prepare_piece(const PretokenCache& cache, const uint8_t* p, size_t len) {
+    if (len <= CACHE_MAX_PIECE) {
+        const CacheKey key = cache_key(p, len);
+        const uint64_t h = cache_hash(key);
+        __builtin_prefetch(cache.short_slots.slots + cache.short_slots.home(h));
+        return {p, len, key, h};
     }
-    const CacheKey key = cache_key(p, len);
-    const uint64_t h = cache_hash(key);
-    const CacheSlot* s = cache.short_slots.slots + cache.short_slots.home(h);
-    if (s[0].key_lo == key.lo && s[0].key_hi == key.hi) return append_slot_ids(s[0], out);
-    if (s[1].key_lo == key.lo && s[1].key_hi == key.hi) return append_slot_ids(s[1], out);
-    probe_cold(cache, v, p, len, out, h, key);
+    if (len > LONG_MAX_PIECE) return {p, len, {}, 0};
+    const uint64_t h = long_hash_in_place(p, len);
+    const LongSlot* set = cache.long_slots.slots + long_set(cache.long_slots, h);
+    for (uint64_t k = 0; k < LONG_WAYS; ++k) __builtin_prefetch(set + k);
+    return {p, len, {}, h};
+}
+
+// Appends the ids of a prepared piece (the cache is not disabled).
+[[gnu::always_inline]] inline void encode_pending(const Vocab& v, PretokenCache& cache, const PendingPiece& pp,
+                                                  std::vector<uint32_t>& out) {
+    if (pp.len > CACHE_MAX_PIECE) {
+        if (pp.len <= LONG_MAX_PIECE) return probe_long(cache, v, pp.p, pp.len, out, pp.h);
+        return encode_uncached(v, pp.p, pp.len, out);
+    }
+    const CacheSlot* s = cache.short_slots.slots + cache.short_slots.home(pp.h);
+    if (s[0].key_lo == pp.key.lo && s[0].key_hi == pp.key.hi) return append_slot_ids(s[0], out);
+    if (s[1].key_lo == pp.key.lo && s[1].key_hi == pp.key.hi) return append_slot_ids(s[1], out);
+    probe_cold(cache, v, pp.p, pp.len, out, pp.h, pp.key);
+}
+
+// Appends the ids of one non-empty piece, on its own.
+inline void encode_piece(const Vocab& v, PretokenCache& cache, const uint8_t* p, size_t len, std::vector<uint32_t>& out) {
+    if (cache.disabled()) return encode_uncached(v, p, len, out);
+    encode_pending(v, cache, prepare_piece(cache, p, len), out);
 }
 
 // ---- the thread's caches ----

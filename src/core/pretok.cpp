@@ -6,6 +6,7 @@
 #include "core/fileio.h"
 #include "core/le.h"
 #include "core/pcache.h"
+#include "core/piece_pipeline.h"
 #include "core/pretok_cut.h"
 
 namespace lexaro {
@@ -104,9 +105,9 @@ namespace {
 // A table whose ASCII classes differ from those the fast paths assume is cut by the per-character rules.
 [[gnu::noinline]] void encode_by_rules_cl100k(const Vocab& v, const UClass& u, const uint8_t* text, size_t len,
                                               std::vector<uint32_t>& out, PretokenCache& cache) {
-    cut_cl100k<false>(u, text, len, [&](const uint8_t* piece, size_t piece_len) {
-        encode_piece(v, cache, piece, piece_len, out);
-    });
+    PiecePipeline pipe(v, cache, out);
+    cut_cl100k<false>(u, text, len, [&](const uint8_t* piece, size_t piece_len) { pipe.push(piece, piece_len); });
+    pipe.finish();
 }
 
 }  // namespace
@@ -114,9 +115,9 @@ namespace {
 void encode_core_cl100k(const Vocab& v, const UClass& u, const uint8_t* text, size_t len, std::vector<uint32_t>& out,
                         PretokenCache& cache) {
     if (!u.ascii_as_assumed) return encode_by_rules_cl100k(v, u, text, len, out, cache);
-    cut_cl100k<true>(u, text, len, [&](const uint8_t* piece, size_t piece_len) {
-        encode_piece(v, cache, piece, piece_len, out);
-    });
+    PiecePipeline pipe(v, cache, out);
+    cut_cl100k<true>(u, text, len, [&](const uint8_t* piece, size_t piece_len) { pipe.push(piece, piece_len); });
+    pipe.finish();
 }
 
 std::vector<std::pair<uint32_t, uint32_t>> pretokenize_cl100k(const UClass& u, std::string_view text, bool fast) {

@@ -3,6 +3,7 @@
 #include "core/ascii_classes.h"
 #include "core/fileio.h"
 #include "core/pcache.h"
+#include "core/piece_pipeline.h"
 
 namespace lexaro {
 
@@ -172,8 +173,9 @@ namespace {
 // A table whose ASCII classes differ from those the fast paths assume is cut by the per-character rules.
 [[gnu::noinline]] void encode_by_rules_o200k(const Vocab& v, const UClassO& u, const uint8_t* text, size_t len,
                                              std::vector<uint32_t>& out, PretokenCache& cache) {
-    cut_o200k<false>(u, text, len,
-                     [&](const uint8_t* piece, size_t piece_len) { encode_piece(v, cache, piece, piece_len, out); });
+    PiecePipeline pipe(v, cache, out);
+    cut_o200k<false>(u, text, len, [&](const uint8_t* piece, size_t piece_len) { pipe.push(piece, piece_len); });
+    pipe.finish();
 }
 
 }  // namespace
@@ -181,8 +183,9 @@ namespace {
 void encode_core_o200k(const Vocab& v, const UClassO& u, const uint8_t* text, size_t len, std::vector<uint32_t>& out,
                        PretokenCache& cache) {
     if (!u.ascii_as_assumed) return encode_by_rules_o200k(v, u, text, len, out, cache);
-    cut_o200k<true>(u, text, len,
-                    [&](const uint8_t* piece, size_t piece_len) { encode_piece(v, cache, piece, piece_len, out); });
+    PiecePipeline pipe(v, cache, out);
+    cut_o200k<true>(u, text, len, [&](const uint8_t* piece, size_t piece_len) { pipe.push(piece, piece_len); });
+    pipe.finish();
 }
 
 std::vector<std::pair<uint32_t, uint32_t>> pretokenize_o200k(const UClassO& u, std::string_view text, bool fast) {
