@@ -20,7 +20,7 @@ counts() {  # ENCODING SAMPLE RUNS -> "instructions D1-misses LL-misses"
 }
 samples=("$@")
 [ ${#samples[@]} -gt 0 ] || samples=(multilingual english cjk_spaced cjk_nospace code)
-for enc in cl100k_base o200k_base; do
+for enc in ${ENCS:-cl100k_base o200k_base}; do
     for s in "${samples[@]}"; do
         bytes=$(stat -c %s "$S/$s.txt")
         read -r i0 d0 l0 <<<"$(counts "$enc" "$s" 0)"

@@ -28,7 +28,6 @@ struct alignas(32) CacheSlot {
 inline constexpr size_t CACHE_MAX_PIECE = 15;  // short region
 inline constexpr size_t LONG_MAX_PIECE = 56;   // long region
 inline constexpr size_t LONG_MAX_IDS = 16;
-inline constexpr size_t WHOLE_TOKEN_MAX = 24;  // pieces up to this length are first looked up as one token
 
 struct alignas(64) LongSlot {
     uint32_t check;  // high half of the piece's hash; 0 for an empty slot
@@ -151,15 +150,6 @@ inline uint64_t long_hash(const uint8_t* key, size_t len) {
 
 // Encodes a piece without the cache.
 inline void encode_uncached(const Vocab& v, const uint8_t* p, size_t len, std::vector<uint32_t>& out) {
-    // A piece that is a token is that token (it is its own longest prefix, and nothing follows it): one
-    // hashed lookup instead of a walk of dependent probes.
-    if (len >= 2 && len <= WHOLE_TOKEN_MAX) {
-        const uint32_t id = v.find_id({reinterpret_cast<const char*>(p), len});
-        if (id != NONE) {
-            out.push_back(id);
-            return;
-        }
-    }
     if (len > 2 && (p[0] & 0xF0) == 0xE0 && (p[1] & 0xC0) == 0x80 && (p[2] & 0xC0) == 0x80)
         encode_mb(v, p, len, out);  // the three-byte tables find its first token
     else
@@ -197,47 +187,18 @@ inline uint64_t long_hash_in_place(const uint8_t* p, size_t len) {
 [[gnu::noinline]] void probe_long(PretokenCache& cache, const Vocab& v, const uint8_t* p, size_t len,
                                   std::vector<uint32_t>& out, uint64_t long_h);
 
-// A piece cut but not yet encoded, with what its cache lookup needs.
-struct PendingPiece {
-    const uint8_t* p;
-    size_t len;
-    CacheKey key;  // pieces of up to CACHE_MAX_PIECE bytes
-    uint64_t h;    // cache_hash of the key, or long_hash of a piece of 16 to LONG_MAX_PIECE bytes
-};
-
-// Computes the lookup of a piece and prefetches the slots it will read. The slot position is computed
-// again when the piece is encoded, since a region may grow in between.
-[[gnu::always_inline]] inline PendingPiece prepare_piece(const PretokenCache& cache, const uint8_t* p, size_t len) {
-    if (len <= CACHE_MAX_PIECE) {
-        const CacheKey key = cache_key(p, len);
-        const uint64_t h = cache_hash(key);
-        __builtin_prefetch(cache.short_slots.slots + cache.short_slots.home(h));
-        return {p, len, key, h};
-    }
-    if (len > LONG_MAX_PIECE) return {p, len, {}, 0};
-    const uint64_t h = long_hash_in_place(p, len);
-    const LongSlot* set = cache.long_slots.slots + long_set(cache.long_slots, h);
-    for (uint64_t k = 0; k < LONG_WAYS; ++k) __builtin_prefetch(set + k);
-    return {p, len, {}, h};
-}
-
-// Appends the ids of a prepared piece (the cache is not disabled).
-[[gnu::always_inline]] inline void encode_pending(const Vocab& v, PretokenCache& cache, const PendingPiece& pp,
-                                                  std::vector<uint32_t>& out) {
-    if (pp.len > CACHE_MAX_PIECE) {
-        if (pp.len <= LONG_MAX_PIECE) return probe_long(cache, v, pp.p, pp.len, out, pp.h);
-        return encode_uncached(v, pp.p, pp.len, out);
-    }
-    const CacheSlot* s = cache.short_slots.slots + cache.short_slots.home(pp.h);
-    if (s[0].key_lo == pp.key.lo && s[0].key_hi == pp.key.hi) return append_slot_ids(s[0], out);
-    if (s[1].key_lo == pp.key.lo && s[1].key_hi == pp.key.hi) return append_slot_ids(s[1], out);
-    probe_cold(cache, v, pp.p, pp.len, out, pp.h, pp.key);
-}
-
-// Appends the ids of one non-empty piece, on its own.
+// Appends the ids of one non-empty piece.
 inline void encode_piece(const Vocab& v, PretokenCache& cache, const uint8_t* p, size_t len, std::vector<uint32_t>& out) {
-    if (cache.disabled()) return encode_uncached(v, p, len, out);
-    encode_pending(v, cache, prepare_piece(cache, p, len), out);
+    if (len > CACHE_MAX_PIECE || cache.disabled()) {
+        if (len <= LONG_MAX_PIECE && !cache.disabled()) return probe_long(cache, v, p, len, out, long_hash_in_place(p, len));
+        return encode_uncached(v, p, len, out);
+    }
+    const CacheKey key = cache_key(p, len);
+    const uint64_t h = cache_hash(key);
+    const CacheSlot* s = cache.short_slots.slots + cache.short_slots.home(h);
+    if (s[0].key_lo == key.lo && s[0].key_hi == key.hi) return append_slot_ids(s[0], out);
+    if (s[1].key_lo == key.lo && s[1].key_hi == key.hi) return append_slot_ids(s[1], out);
+    probe_cold(cache, v, p, len, out, h, key);
 }
 
 // ---- the thread's caches ----

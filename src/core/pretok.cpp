@@ -105,7 +105,8 @@ namespace {
 // A table whose ASCII classes differ from those the fast paths assume is cut by the per-character rules.
 [[gnu::noinline]] void encode_by_rules_cl100k(const Vocab& v, const UClass& u, const uint8_t* text, size_t len,
                                               std::vector<uint32_t>& out, PretokenCache& cache) {
-    PiecePipeline pipe(v, cache, out);
+    PendingPiece ring[PIPE_DEPTH];
+    PiecePipeline pipe(v, cache, out, ring);
     cut_cl100k<false>(u, text, len, [&](const uint8_t* piece, size_t piece_len) { pipe.push(piece, piece_len); });
     pipe.finish();
 }
@@ -115,7 +116,8 @@ namespace {
 void encode_core_cl100k(const Vocab& v, const UClass& u, const uint8_t* text, size_t len, std::vector<uint32_t>& out,
                         PretokenCache& cache) {
     if (!u.ascii_as_assumed) return encode_by_rules_cl100k(v, u, text, len, out, cache);
-    PiecePipeline pipe(v, cache, out);
+    PendingPiece ring[PIPE_DEPTH];
+    PiecePipeline pipe(v, cache, out, ring);
     cut_cl100k<true>(u, text, len, [&](const uint8_t* piece, size_t piece_len) { pipe.push(piece, piece_len); });
     pipe.finish();
 }

@@ -173,7 +173,8 @@ namespace {
 // A table whose ASCII classes differ from those the fast paths assume is cut by the per-character rules.
 [[gnu::noinline]] void encode_by_rules_o200k(const Vocab& v, const UClassO& u, const uint8_t* text, size_t len,
                                              std::vector<uint32_t>& out, PretokenCache& cache) {
-    PiecePipeline pipe(v, cache, out);
+    PendingPiece ring[PIPE_DEPTH];
+    PiecePipeline pipe(v, cache, out, ring);
     cut_o200k<false>(u, text, len, [&](const uint8_t* piece, size_t piece_len) { pipe.push(piece, piece_len); });
     pipe.finish();
 }
@@ -183,7 +184,8 @@ namespace {
 void encode_core_o200k(const Vocab& v, const UClassO& u, const uint8_t* text, size_t len, std::vector<uint32_t>& out,
                        PretokenCache& cache) {
     if (!u.ascii_as_assumed) return encode_by_rules_o200k(v, u, text, len, out, cache);
-    PiecePipeline pipe(v, cache, out);
+    PendingPiece ring[PIPE_DEPTH];
+    PiecePipeline pipe(v, cache, out, ring);
     cut_o200k<true>(u, text, len, [&](const uint8_t* piece, size_t piece_len) { pipe.push(piece, piece_len); });
     pipe.finish();
 }
