@@ -9,6 +9,7 @@
 
 #include "check.h"
 #include "core/pcache.h"
+#include "core/piece_pipeline.h"
 #include "core/tokenizer.h"
 
 using namespace lexaro;
@@ -218,6 +219,43 @@ TEST(regions_grow_as_they_fill_and_keep_their_entries) {
     for (int i = 0; i < 9000; ++i) piece_ids(v, c, shorts[i] + shorts[i] + shorts[i]);
     CHECK_EQ(c.long_slots.active, c.long_slots.capacity);
     for (uint64_t i = 0; i < 8; ++i) CHECK(same_ids_twice(v, c, shorts[i] + shorts[i] + shorts[i]));
+}
+
+TEST(pipeline_leaves_the_cache_as_piece_by_piece_encoding_does) {
+    // New pieces, repeats of pieces still waiting in the ring, and long pieces, while both regions grow:
+    // the pipeline must give the same ids and leave the same table as encode_piece one piece at a time.
+    const Vocab& v = tok(1).vocab;
+    PretokenCache one(994, uint64_t(1) << 17), piped(993, uint64_t(1) << 17);
+    std::mt19937 rng(11);
+    std::vector<std::string> pieces;
+    for (int i = 0; i < 30000; ++i) {
+        std::string s = " ";
+        for (int k = 0; k < 5; ++k) s += char('a' + rng() % 26);
+        pieces.push_back(s);
+        if (i % 3 == 0) pieces.push_back(pieces[pieces.size() - 1 - rng() % std::min<size_t>(pieces.size(), PIPE_DEPTH)]);
+        if (i % 4 == 0) pieces.push_back(s + s + s + "\xc3\xa9");  // 20 bytes: the long region
+        if (i % 7 == 0) pieces.push_back(s + std::string(60, 'x'));   // over 56 bytes: not cached
+    }
+    std::vector<uint32_t> want, got;
+    for (const std::string& p : pieces) encode_piece(v, one, bytes(p), p.size(), want);
+    PendingPiece ring[PIPE_DEPTH];
+    PiecePipeline pipe(v, piped, got, ring);
+    for (const std::string& p : pieces) pipe.push(bytes(p), p.size());
+    pipe.finish();
+    CHECK(got == want);
+    CHECK(one.short_slots.active > SHORT_START_SLOTS && one.long_slots.active > LONG_START_SLOTS);
+    CHECK_EQ(piped.short_slots.active, one.short_slots.active);
+    CHECK_EQ(piped.short_slots.filled, one.short_slots.filled);
+    CHECK_EQ(piped.long_slots.active, one.long_slots.active);
+    CHECK_EQ(piped.long_slots.filled, one.long_slots.filled);
+    CHECK(std::memcmp(piped.slots, one.slots, one.table_bytes()) == 0);
+    // a disabled cache: the same ids straight through
+    PretokenCache off;
+    std::vector<uint32_t> uncached;
+    PiecePipeline direct(v, off, uncached, ring);
+    for (const std::string& p : pieces) direct.push(bytes(p), p.size());
+    direct.finish();
+    CHECK(uncached == want);
 }
 
 TEST(holder_pool_and_budget) {
