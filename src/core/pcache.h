@@ -1,5 +1,5 @@
-// The per-thread pre-token cache: pieces to their ids, and encode_piece, the per-piece dispatch of both
-// pre-tokenizers.
+// The per-thread pre-token cache: pieces to their ids, and encode_piece, the lookup of one piece (the
+// pre-tokenizers do the same a few pieces at a time through PiecePipeline).
 //
 // One table of `slot_count` 32-byte units holds two regions. The first half is the short region: 32-byte
 // slots for pieces of at most 15 bytes with at most four ids (most pieces of most text), looked up with one
