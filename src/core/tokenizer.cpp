@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "core/builtin_data.h"
+#include "core/fan_out.h"
 #include "core/fileio.h"
 #include "core/le.h"
 #include "core/pcache.h"
@@ -136,6 +137,7 @@ Expected<Tokenizer> Tokenizer::from_data(std::string_view encoding, const Encodi
         tok.specials = std::move(*s);
     }
     tok.special_matcher = build_matcher(tok.specials);
+    tok.special_index = SpecialIndex::build(tok.specials);
     return tok;
 }
 
@@ -184,9 +186,27 @@ uint64_t Tokenizer::n_vocab() const {
 }
 
 std::optional<uint32_t> Tokenizer::eot_token() const {
-    for (const Special& s : specials)
-        if (s.text == ENDOFTEXT) return s.id;
-    return std::nullopt;
+    const Special* eot = special_by_text(ENDOFTEXT);
+    return eot != nullptr ? std::optional<uint32_t>(eot->id) : std::nullopt;
+}
+
+const Special* Tokenizer::special_by_id(uint32_t id) const { return find_special_by_id(special_index, specials, id); }
+
+const Special* Tokenizer::special_by_text(std::string_view text) const {
+    return find_special_by_text(special_index, specials, text);
+}
+
+std::optional<std::string_view> Tokenizer::token_bytes(uint32_t id) const {
+    if (id < vocab.n_tokens) return vocab.token(id);
+    const Special* special = special_by_id(id);
+    return special != nullptr ? std::optional<std::string_view>(special->text) : std::nullopt;
+}
+
+std::optional<uint32_t> Tokenizer::token_id(std::string_view bytes) const {
+    const uint32_t id = vocab.find_id(bytes);
+    if (id != NONE) return id;
+    const Special* special = special_by_text(bytes);
+    return special != nullptr ? std::optional<uint32_t>(special->id) : std::nullopt;
 }
 
 uint64_t Tokenizer::footprint() const {
@@ -224,7 +244,8 @@ uint64_t Tokenizer::count(std::string_view text) const {
     return ids.size();
 }
 
-std::vector<uint32_t> Tokenizer::encode_with_allowed(std::string_view text, const uint8_t* allowed) const {
+std::vector<uint32_t> Tokenizer::encode_with_allowed(std::string_view text, const uint8_t* allowed,
+                                                     uint64_t workers) const {
     std::vector<uint32_t> out;
     out.reserve(text.size() / 3 + 8);
     size_t pos = 0;
@@ -232,10 +253,10 @@ std::vector<uint32_t> Tokenizer::encode_with_allowed(std::string_view text, cons
         size_t start = 0;
         const size_t idx = find_special(special_matcher, text, pos, allowed, &start);
         if (idx == NO_MATCH) {
-            encode_into_workers(*this, text.substr(pos), out, 1);
+            encode_into_workers(*this, text.substr(pos), out, workers);
             break;
         }
-        if (start > pos) encode_into_workers(*this, text.substr(pos, start - pos), out, 1);
+        if (start > pos) encode_into_workers(*this, text.substr(pos, start - pos), out, workers);
         out.push_back(specials[idx].id);
         pos = start + specials[idx].text.size();
     }
@@ -255,11 +276,7 @@ std::string Tokenizer::decode(std::span<const uint32_t> ids) const {
             out += vocab.token(id);
             continue;
         }
-        for (const Special& s : specials)
-            if (s.id == id) {
-                out += s.text;
-                break;
-            }
+        if (const Special* special = special_by_id(id)) out += special->text;
     }
     return out;
 }
@@ -294,50 +311,10 @@ Truncation Tokenizer::truncate(std::string_view text, uint64_t max_tokens) const
 
 namespace {
 
-struct NoState {};
-
-// Runs work(i, workers, state) for every index on scoped workers that claim indices from one atomic
-// counter, or on the calling thread when fewer than two are asked for. Each worker (or the calling
-// thread) makes one State for the call. A fault in a worker is rethrown after every worker has ended.
+// Batch work: the calling thread only waits, so its caches are parked to serve the workers.
 template <class State = NoState, class Work>
-void for_each_text(size_t n, uint64_t threads, Work&& work) {
-    if (n == 0) return;
-    const uint64_t count = worker_count(threads, n);
-    const auto run_here = [&] {
-        State state;
-        for (size_t i = 0; i < n; ++i) work(i, count, state);
-    };
-    if (count < 2) return run_here();
-    park_thread_caches();  // this thread only waits: its caches serve the workers
-    std::atomic<size_t> next{0};
-    std::exception_ptr fault;
-    std::mutex fault_mutex;
-    std::vector<std::thread> workers;
-    workers.reserve(count);
-    const auto run = [&] {
-        try {
-            State state;
-            for (size_t i; (i = next.fetch_add(1, std::memory_order_seq_cst)) < n;) work(i, count, state);
-        } catch (...) {
-            std::lock_guard<std::mutex> lock(fault_mutex);
-            if (!fault) fault = std::current_exception();
-            next.store(n);  // the others stop at their next claim
-        }
-    };
-    // A thread that cannot start (no memory for its stack, a process limit) leaves its share to the
-    // others; with none started the calling thread does the work.
-    for (uint64_t w = 0; w < count; ++w) {
-        try {
-            workers.emplace_back(run);
-        } catch (const std::system_error&) {
-            break;
-        } catch (const std::bad_alloc&) {
-            break;
-        }
-    }
-    if (workers.empty()) return run_here();
-    for (std::thread& t : workers) t.join();
-    if (fault) std::rethrow_exception(fault);
+void for_each_text_encoding(size_t n, uint64_t threads, Work&& work) {
+    for_each_text<State>(n, threads, std::forward<Work>(work), park_thread_caches);
 }
 
 }  // namespace
@@ -345,11 +322,11 @@ void for_each_text(size_t n, uint64_t threads, Work&& work) {
 std::vector<std::vector<uint32_t>> Tokenizer::encode_batch(std::span<const std::string_view> texts, uint64_t threads,
                                                            bool with_special) const {
     std::vector<std::vector<uint32_t>> out(texts.size());
-    for_each_text(texts.size(), threads, [&](size_t i, uint64_t workers, NoState&) {
+    for_each_text_encoding(texts.size(), threads, [&](size_t i, uint64_t workers, NoState&) {
         // The split works on bytes, UTF-8 or not: a special string is recognised wherever it occurs, so
         // that an input cut into several texts (between specials) gives the ids of the whole.
         if (with_special) {
-            out[i] = encode_with_special(texts[i]);
+            out[i] = encode_with_allowed(texts[i], nullptr, workers);
         } else {
             encode_into_workers(*this, texts[i], out[i], workers);
         }
@@ -365,9 +342,9 @@ std::vector<uint64_t> Tokenizer::count_batch(std::span<const std::string_view> t
         std::vector<uint32_t> ids;
         CountScratch() { ids.reserve(4096); }
     };
-    for_each_text<CountScratch>(texts.size(), threads, [&](size_t i, uint64_t workers, CountScratch& scratch) {
+    for_each_text_encoding<CountScratch>(texts.size(), threads, [&](size_t i, uint64_t workers, CountScratch& scratch) {
         if (with_special) {
-            counts[i] = encode_with_special(texts[i]).size();
+            counts[i] = encode_with_allowed(texts[i], nullptr, workers).size();
             return;
         }
         scratch.ids.clear();
@@ -380,7 +357,7 @@ std::vector<uint64_t> Tokenizer::count_batch(std::span<const std::string_view> t
 std::vector<Truncation> Tokenizer::truncate_batch(std::span<const std::string_view> texts, uint64_t max_tokens,
                                                   uint64_t threads) const {
     std::vector<Truncation> out(texts.size());
-    for_each_text(texts.size(), threads, [&](size_t i, uint64_t, NoState&) { out[i] = truncate(texts[i], max_tokens); });
+    for_each_text_encoding(texts.size(), threads, [&](size_t i, uint64_t, NoState&) { out[i] = truncate(texts[i], max_tokens); });
     return out;
 }
 

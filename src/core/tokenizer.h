@@ -11,14 +11,10 @@
 #include "core/pretok.h"
 #include "core/pretok_o200k.h"
 #include "core/literal_match.h"
+#include "core/special_index.h"
 #include "core/vocab.h"
 
 namespace lexaro {
-
-struct Special {
-    std::string text;
-    uint32_t id;
-};
 
 struct Truncation {
     uint64_t byte_len = 0;      // kept prefix of the text, on a character boundary
@@ -50,6 +46,7 @@ struct Tokenizer {
     uint64_t tokenizer_id = 0;
     bool is_o200k = false;
     SpecialMatcher special_matcher;  // over the texts of `specials`, in list order
+    SpecialIndex special_index;      // `specials` by id and by text
 
     // An empty datadir selects the built-in data set.
     static Expected<Tokenizer> create(std::string_view encoding, std::string_view datadir = {});
@@ -60,12 +57,21 @@ struct Tokenizer {
     std::optional<uint32_t> eot_token() const;
     uint64_t footprint() const;  // exact heap footprint by element counts
 
+    // The first listed special token with this id or text; null when there is none.
+    const Special* special_by_id(uint32_t id) const;
+    const Special* special_by_text(std::string_view text) const;
+    // The bytes of an ordinary or special id; none for an id that is neither.
+    std::optional<std::string_view> token_bytes(uint32_t id) const;
+    // The id of the ordinary token with exactly these bytes, else of the special token with this text.
+    std::optional<uint32_t> token_id(std::string_view bytes) const;
+
     std::vector<uint32_t> encode(std::string_view text) const;
     uint64_t count(std::string_view text) const;  // the number of ids of encode(text)
     std::vector<uint32_t> encode_with_special(std::string_view text) const;
     // Like encode_with_special, recognising only the specials whose flag in `allowed` (one per entry
-    // of `specials`) is set.
-    std::vector<uint32_t> encode_with_allowed(std::string_view text, const uint8_t* allowed) const;
+    // of `specials`) is set; all of them when `allowed` is null. `workers`: threads encoding at once.
+    std::vector<uint32_t> encode_with_allowed(std::string_view text, const uint8_t* allowed,
+                                              uint64_t workers = 1) const;
     std::string decode(std::span<const uint32_t> ids) const;
     Truncation truncate(std::string_view text, uint64_t max_tokens) const;
 

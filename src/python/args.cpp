@@ -24,17 +24,23 @@ PyRef join_missing(const std::vector<const char*>& names) {
     return PyRef(PyUnicode_FromStringAndSize(text.data(), Py_ssize_t(text.size())));
 }
 
+size_t required(const Signature& sig) {
+    size_t n = 0;
+    while (n < sig.params.size() && sig.params[n].default_text == nullptr) ++n;
+    return n;
+}
+
 void raise_too_many_positional(const Signature& sig, Py_ssize_t nargs) {
     // Counts include the receiver, as Python reports them for a method.
-    const size_t most = sig.names.size() + 1;
-    const size_t least = sig.required + 1;
+    const size_t most = sig.params.size() + 1;
+    const size_t least = required(sig) + 1;
     const size_t given = size_t(nargs) + 1;
     const char* verb = given == 1 ? "was" : "were";
     if (least < most) {
-        PyErr_Format(PyExc_TypeError, "%s() takes from %zu to %zu positional arguments but %zu %s given",
-                     sig.qualname, least, most, given, verb);
+        PyErr_Format(PyExc_TypeError, "Tokenizer.%s() takes from %zu to %zu positional arguments but %zu %s given",
+                     sig.name, least, most, given, verb);
     } else {
-        PyErr_Format(PyExc_TypeError, "%s() takes %zu positional argument%s but %zu %s given", sig.qualname,
+        PyErr_Format(PyExc_TypeError, "Tokenizer.%s() takes %zu positional argument%s but %zu %s given", sig.name,
                      most, most == 1 ? "" : "s", given, verb);
     }
 }
@@ -43,7 +49,7 @@ void raise_too_many_positional(const Signature& sig, Py_ssize_t nargs) {
 template <class KeywordAt>
 bool bind(const Signature& sig, PyObject* const* positional, Py_ssize_t nargs, Py_ssize_t n_keywords,
           KeywordAt&& keyword, PyObject** out) {
-    const size_t n_params = sig.names.size();
+    const size_t n_params = sig.params.size();
     for (size_t i = 0; i < n_params; ++i) out[i] = i < size_t(nargs) ? positional[i] : nullptr;
 
     // Keywords first, in call order, as the interpreter checks them.
@@ -55,18 +61,18 @@ bool bind(const Signature& sig, PyObject* const* positional, Py_ssize_t nargs, P
         }
         size_t slot = n_params;
         for (size_t i = 0; i < n_params; ++i) {
-            if (PyUnicode_CompareWithASCIIString(kw.name, sig.names[i]) == 0) {
+            if (PyUnicode_CompareWithASCIIString(kw.name, sig.params[i].name) == 0) {
                 slot = i;
                 break;
             }
         }
         if (slot == n_params) {
-            PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%S'", sig.qualname, kw.name);
+            PyErr_Format(PyExc_TypeError, "Tokenizer.%s() got an unexpected keyword argument '%S'", sig.name, kw.name);
             return false;
         }
         if (out[slot] != nullptr) {
-            PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'", sig.qualname,
-                         sig.names[slot]);
+            PyErr_Format(PyExc_TypeError, "Tokenizer.%s() got multiple values for argument '%s'", sig.name,
+                         sig.params[slot].name);
             return false;
         }
         out[slot] = kw.value;
@@ -78,14 +84,14 @@ bool bind(const Signature& sig, PyObject* const* positional, Py_ssize_t nargs, P
     }
 
     std::vector<const char*> missing;
-    for (size_t i = 0; i < sig.required; ++i) {
-        if (out[i] == nullptr) missing.push_back(sig.names[i]);
+    for (size_t i = 0; i < required(sig); ++i) {
+        if (out[i] == nullptr) missing.push_back(sig.params[i].name);
     }
     if (!missing.empty()) {
         PyRef list = join_missing(missing);
         if (!list) return false;
-        PyErr_Format(PyExc_TypeError, "%s() missing %zu required positional argument%s: %U", sig.qualname,
-                     missing.size(), missing.size() == 1 ? "" : "s", list.get());
+        PyErr_Format(PyExc_TypeError, "Tokenizer.%s() missing %zu required positional argument%s: %U",
+                     sig.name, missing.size(), missing.size() == 1 ? "" : "s", list.get());
         return false;
     }
     return true;

@@ -7,18 +7,25 @@
 
 namespace lexaro::py {
 
-// A callable's parameters, receiver (self or cls) excluded. Every parameter may be
-// given by position or by keyword; the first `required` have no default.
-struct Signature {
-    const char* qualname;  // as shown in messages, e.g. "Tokenizer.encode"
-    std::span<const char* const> names;
-    size_t required;
+// One parameter as a text signature shows it: its name and the text of its default (null: required).
+// Every parameter may be given by position or by keyword; the required ones come first.
+struct Param {
+    const char* name;
+    const char* default_text = nullptr;
 };
 
-// Binds a METH_FASTCALL | METH_KEYWORDS call. `out` has one slot per parameter and
-// receives borrowed references; slots of omitted optional parameters are null.
-// On a bad call raises TypeError worded as for a Python function with these
-// parameters plus the receiver, e.g.
+// A callable of the Tokenizer class, receiver (self or cls) excluded.
+struct Signature {
+    const char* name;  // shown in messages as "Tokenizer.<name>()"
+    std::span<const Param> params;
+};
+
+// The most parameters a method has.
+inline constexpr size_t MAX_PARAMS = 4;
+
+// Binds a METH_FASTCALL | METH_KEYWORDS call. `out` has one slot per parameter and receives borrowed
+// references; slots of omitted optional parameters are null. On a bad call raises TypeError worded as for
+// a Python function with these parameters plus the receiver, e.g.
 //   "Tokenizer.encode() missing 1 required positional argument: 'text'"
 //   "Tokenizer.encode() takes from 2 to 4 positional arguments but 5 were given"
 //   "Tokenizer.encode() got an unexpected keyword argument 'x'"
@@ -26,8 +33,7 @@ struct Signature {
 bool bind_fastcall(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
                    PyObject** out);
 
-// The same for a tuple of positional arguments and a keyword dict (null when absent),
-// as tp_new receives them.
+// The same for a tuple of positional arguments and a keyword dict (null when absent), as tp_new receives them.
 bool bind_tuple(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** out);
 
 }  // namespace lexaro::py

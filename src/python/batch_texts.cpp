@@ -1,7 +1,8 @@
 #include "python/batch_texts.h"
 
 #include "python/convert.h"
-#include "python/fault.h"
+
+#include <new>
 
 namespace lexaro::py {
 
@@ -76,7 +77,7 @@ bool convert_batch_texts(PyObject* obj, BatchTexts& out) {
         if (!item_text(item.get(), items.back(), buffers)) return false;
         out.owners.push_back(std::move(item));
     }
-    return guarded([&] {
+    try {  // MemoryError here gets the parameter's note like any other failure of the conversion
         size_t copied = 0;
         for (const ItemText& it : items) copied += it.copy ? it.text.size() : 0;
         out.copies.reserve(copied);  // no reallocation below: the views into it stay valid
@@ -92,7 +93,11 @@ bool convert_batch_texts(PyObject* obj, BatchTexts& out) {
             }
             out.from_buffer.push_back(it.from_buffer);
         }
-    });
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+        return false;
+    }
+    return true;
 }
 
 }  // namespace

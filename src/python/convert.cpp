@@ -211,23 +211,6 @@ bool convert_id_vector_list(PyObject* obj, std::vector<std::vector<uint32_t>>& o
     return true;
 }
 
-bool convert_text_list(PyObject* obj, TextList& out) {
-    const Py_ssize_t n = sequence_length(obj);
-    if (n < 0) return false;
-    out.owners.clear();
-    out.texts.clear();
-    const bool held = is_list_or_tuple(obj);
-    if (!reserve_items(out.owners, n, held) || !reserve_items(out.texts, n, held)) return false;
-    for (Py_ssize_t i = 0; i < n; ++i) {
-        PyRef item(PySequence_GetItem(obj, i));
-        std::string_view text;
-        if (!item || !convert_text(item.get(), text)) return false;
-        out.owners.push_back(std::move(item));
-        out.texts.push_back(text);
-    }
-    return true;
-}
-
 // Adds the note when a conversion failed; passes the verdict on.
 bool noted(bool ok, const char* param) {
     if (!ok) note_param(param);
@@ -296,9 +279,6 @@ bool to_id_vector(PyObject* obj, const char* param, std::vector<uint32_t>& out) 
 }
 bool to_id_vector_list(PyObject* obj, const char* param, std::vector<std::vector<uint32_t>>& out) {
     return noted(convert_id_vector_list(obj, out), param);
-}
-bool to_text_list(PyObject* obj, const char* param, TextList& out) {
-    return noted(convert_text_list(obj, out), param);
 }
 
 }  // namespace lexaro::py

@@ -37,17 +37,6 @@ bool to_id_vector(PyObject* obj, const char* param, std::vector<uint32_t>& out);
 // Any sequence except str, each item converted as by to_id_vector.
 bool to_id_vector_list(PyObject* obj, const char* param, std::vector<std::vector<uint32_t>>& out);
 
-// The UTF-8 texts of a sequence of str, with the references that keep them alive:
-// the views stay valid while the interpreter lock is released, even if the caller's
-// sequence is changed meanwhile.
-struct TextList {
-    std::vector<PyRef> owners;
-    std::vector<std::string_view> texts;
-};
-
-// Any sequence except str, each item a str.
-bool to_text_list(PyObject* obj, const char* param, TextList& out);
-
 // Bytes of memory the machine has; 0 when unknown.
 uint64_t physical_memory();
 

@@ -1,11 +1,9 @@
 // encode_with_offsets in byte or code-point units.
-#include "python/offset_methods.h"
-
-#include "python/args.h"
 #include "python/convert.h"
 #include "python/fault.h"
-#include "python/token_spans.h"
-#include "python/tokenizer_object.h"
+#include "python/methods.h"
+
+#include "core/token_spans.h"
 
 #include <string_view>
 #include <vector>
@@ -13,12 +11,6 @@
 namespace lexaro::py {
 
 namespace {
-
-constexpr const char* OFFSETS_PARAMS[] = {"text", "unit"};
-constexpr Signature ENCODE_WITH_OFFSETS_SIGNATURE{"Tokenizer.encode_with_offsets", OFFSETS_PARAMS, 1};
-
-constexpr const char* BAD_UNIT_MESSAGE = "unit must be 'byte' or 'char'";
-constexpr const char* TOO_LONG_MESSAGE = "text too long for encode_with_offsets (4 GiB or more)";
 
 // (ends[k], ends[k + 1]) for each k, as a list of 2-tuples.
 PyObject* span_list(const std::vector<uint64_t>& ends) {
@@ -36,39 +28,42 @@ PyObject* span_list(const std::vector<uint64_t>& ends) {
     return list.release();
 }
 
-}  // namespace
-
-PyObject* method_encode_with_offsets(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    PyObject* bound[2];
-    if (!bind_fastcall(ENCODE_WITH_OFFSETS_SIGNATURE, args, nargs, kwnames, bound)) return nullptr;
+PyObject* encode_with_offsets(const Tokenizer& tok, PyObject* const* args) {
     std::string_view text;
     std::string_view unit = "byte";
-    if (!to_text(bound[0], "text", text)) return nullptr;
-    if (bound[1] != nullptr && !to_text(bound[1], "unit", unit)) return nullptr;
+    if (!to_text(args[0], "text", text)) return nullptr;
+    if (args[1] != nullptr && !to_text(args[1], "unit", unit)) return nullptr;
     if (unit != "byte" && unit != "char") {
-        PyErr_SetString(PyExc_ValueError, BAD_UNIT_MESSAGE);
+        PyErr_SetString(PyExc_ValueError, "unit must be 'byte' or 'char'");
         return nullptr;
     }
     // Refused before encoding: offsets of such a text would not fit the 32 bits they are served in.
     if (!spans_fit(text.size())) {
-        PyErr_SetString(PyExc_ValueError, TOO_LONG_MESSAGE);
+        PyErr_SetString(PyExc_ValueError, "text too long for encode_with_offsets (4 GiB or more)");
         return nullptr;
     }
-    const Tokenizer& tok = core_of(self);
-    const bool in_chars = unit == "char";
     std::vector<uint32_t> ids;
     std::vector<uint64_t> ends;
-    if (!guarded_without_gil([&] {
-            ids = tok.encode(text);
-            ends = token_ends(tok.vocab, ids);
-            if (in_chars) byte_ends_to_chars(text, ends);
-        }))
-        return nullptr;
+    without_gil([&] {
+        ids = tok.encode(text);
+        ends = token_ends(tok.vocab, ids);
+        if (unit == "char") byte_ends_to_chars(text, ends);
+    });
     PyRef id_objects(id_list(ids));
     if (!id_objects) return nullptr;
     PyRef spans(span_list(ends));
-    if (!spans) return nullptr;
-    return PyTuple_Pack(2, id_objects.get(), spans.get());
+    return spans ? PyTuple_Pack(2, id_objects.get(), spans.get()) : nullptr;
 }
 
+constexpr Param TEXT_UNIT[] = {{"text"}, {"unit", "\"byte\""}};
+
+}  // namespace
+
+const Method ENCODE_WITH_OFFSETS{{"encode_with_offsets", TEXT_UNIT},
+                                 "Ordinary ids + per-token spans. `unit=\"byte\"` gives exact UTF-8 byte\n"
+                                 "offsets (they tile the input); `unit=\"char\"` gives code-point offsets\n"
+                                 "(HF `offset_mapping` shape).",
+                                 encode_with_offsets};
+
 }  // namespace lexaro::py
+

@@ -38,14 +38,6 @@ PyObject* method_reduce(PyObject* self, PyObject*) {
     return Py_BuildValue("(O(OO))", load.get(), name.get(), datadir.get());
 }
 
-PyObject* method_copy(PyObject* self, PyObject*) {
-    Py_INCREF(self);
-    return self;
-}
-
-PyObject* method_deepcopy(PyObject* self, PyObject*) {
-    Py_INCREF(self);
-    return self;
-}
+PyObject* method_copy(PyObject* self, PyObject*) { return Py_NewRef(self); }
 
 }  // namespace lexaro::py

@@ -16,6 +16,5 @@ std::string pickled_datadir(std::string_view datadir);
 PyObject* method_reduce(PyObject* self, PyObject* unused);
 // __copy__ (METH_NOARGS) and __deepcopy__ (METH_O): the object itself, as it never changes.
 PyObject* method_copy(PyObject* self, PyObject* unused);
-PyObject* method_deepcopy(PyObject* self, PyObject* memo);
 
 }  // namespace lexaro::py

@@ -1,7 +1,4 @@
 // PyTokenizer: the Python Tokenizer object, a thin holder of one core Tokenizer.
-//
-// Methods go in one source file per area (encode, decode, batch, ...) and are declared
-// here; the type's slot table in tokenizer_type.cpp registers them in documented order.
 #pragma once
 #include "python/pyref.h"
 
@@ -19,8 +16,7 @@ struct PyTokenizer {
 
 inline const Tokenizer& core_of(PyObject* self) { return reinterpret_cast<PyTokenizer*>(self)->core; }
 
-// The class object "lexaro._lexaro.Tokenizer", created on first use and kept for the
-// process. Returns a new reference, or null with a Python error set.
-PyObject* tokenizer_type();
+// The class object "lexaro._lexaro.Tokenizer" of `module`, a new reference, or null with a Python error set.
+PyObject* new_tokenizer_type(PyObject* module);
 
 }  // namespace lexaro::py

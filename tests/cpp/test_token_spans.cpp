@@ -1,9 +1,8 @@
 // Token spans: the size limit of encode_with_offsets, 64-bit end sums, and byte-to-character mapping.
 #include "check.h"
-#include "python/token_spans.h"
+#include "core/token_spans.h"
 
 using namespace lexaro;
-using namespace lexaro::py;
 
 TEST(spans_fit_exactly_below_4_gib) {
     CHECK(spans_fit(0));

@@ -1,4 +1,4 @@
-// Per-token spans of an encoded text, in UTF-8 bytes or in code points. Plain C++, no Python.
+// Per-token spans of an encoded text, in UTF-8 bytes or in code points.
 #pragma once
 #include "core/vocab.h"
 
@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-namespace lexaro::py {
+namespace lexaro {
 
 // Spans are served for texts whose offsets all fit in 32 bits: below 4 GiB.
 inline constexpr uint64_t MAX_SPANNED_BYTES = 0xFFFFFFFFull;
@@ -41,4 +41,4 @@ inline void byte_ends_to_chars(std::string_view text, std::vector<uint64_t>& end
     }
 }
 
-}  // namespace lexaro::py
+}  // namespace lexaro
