@@ -8,22 +8,6 @@ namespace lexaro::py {
 
 namespace {
 
-// A buffer export held until its bytes are copied: while it lasts, a bytearray cannot be resized under
-// the view, even by code that runs when a later item is fetched.
-struct HeldBuffer {
-    Py_buffer view{};
-    bool held = false;
-
-    HeldBuffer() = default;
-    HeldBuffer(HeldBuffer&& o) noexcept : view(o.view), held(o.held) { o.held = false; }
-    HeldBuffer(const HeldBuffer&) = delete;
-    HeldBuffer& operator=(const HeldBuffer&) = delete;
-    HeldBuffer& operator=(HeldBuffer&&) = delete;
-    ~HeldBuffer() {
-        if (held) PyBuffer_Release(&view);
-    }
-};
-
 // Where one item's text lives: in the item itself (str, bytes), or in a held buffer to be copied.
 struct ItemText {
     std::string_view text;

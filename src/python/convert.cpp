@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include "core/id_items.h"
+
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -105,66 +107,31 @@ Py_ssize_t sequence_length(PyObject* obj) {
     return PySequence_Size(obj);
 }
 
-// An id from one integer item of a buffer (numpy array, array.array, bytes...).
-template <class T>
-bool buffer_ids(const Py_buffer& view, std::vector<uint32_t>& out) {
-    const char* p = static_cast<const char*>(view.buf);
-    const Py_ssize_t stride = view.strides != nullptr ? view.strides[0] : Py_ssize_t(sizeof(T));
-    for (Py_ssize_t i = 0; i < view.shape[0]; ++i, p += stride) {
-        T v;
-        std::memcpy(&v, p, sizeof(T));
-        if (v < 0 || uint64_t(v) > 0xFFFFFFFFull) {
-            // the texts the interpreter's own conversion gives for such an item
-            PyErr_SetString(PyExc_OverflowError, uint64_t(v) > uint64_t(INT64_MAX) && v > 0
-                                                     ? "Python int too large to convert to C long"
-                                                     : "out of range integral type conversion attempted");
-            return false;
-        }
-        out.push_back(uint32_t(v));
-    }
-    return true;
-}
-
-// A buffer view released on every path out of its scope, a C++ exception included.
-struct HeldBuffer {
-    Py_buffer view;
-    HeldBuffer() = default;
-    HeldBuffer(const HeldBuffer&) = delete;
-    HeldBuffer& operator=(const HeldBuffer&) = delete;
-    ~HeldBuffer() { PyBuffer_Release(&view); }
-};
-
 // Ids straight from a one-dimensional buffer of native integers. Returns 1 when done, 0 when the
 // object is no such buffer (nothing set), -1 with an error set.
 int convert_id_buffer(PyObject* obj, std::vector<uint32_t>& out) {
+    HeldBuffer held;
     if (!PyObject_CheckBuffer(obj)) return 0;
-    Py_buffer view;
-    if (PyObject_GetBuffer(obj, &view, PyBUF_FORMAT | PyBUF_STRIDES) != 0) {
+    if (PyObject_GetBuffer(obj, &held.view, PyBUF_FORMAT | PyBUF_STRIDES) != 0) {
         PyErr_Clear();
         return 0;
     }
-    HeldBuffer held;
-    held.view = view;
-    const char* f = view.format != nullptr ? view.format : "B";
-    if (*f == '@' || *f == '=') ++f;  // native order and size
-    if (view.ndim != 1 || f[0] == 0 || f[1] != 0 || std::strchr("bBhHiIlLqQ", f[0]) == nullptr) return 0;
+    held.held = true;
+    const Py_buffer& view = held.view;
+    const char code = native_integer_code(view.format != nullptr ? view.format : "B");
+    if (view.ndim != 1 || code == 0) return 0;
     out.clear();
     const bool in_memory = view.strides == nullptr || view.strides[0] != 0;  // a zero stride repeats one item
     if (!reserve_items(out, view.shape[0], in_memory)) return -1;
-    bool ok = true;
-    switch (f[0]) {
-        case 'b': ok = buffer_ids<signed char>(view, out); break;
-        case 'B': ok = buffer_ids<unsigned char>(view, out); break;
-        case 'h': ok = buffer_ids<short>(view, out); break;
-        case 'H': ok = buffer_ids<unsigned short>(view, out); break;
-        case 'i': ok = buffer_ids<int>(view, out); break;
-        case 'I': ok = buffer_ids<unsigned int>(view, out); break;
-        case 'l': ok = buffer_ids<long>(view, out); break;
-        case 'L': ok = buffer_ids<unsigned long>(view, out); break;
-        case 'q': ok = buffer_ids<long long>(view, out); break;
-        default: ok = buffer_ids<unsigned long long>(view, out); break;
-    }
-    return ok ? 1 : -1;
+    const ItemFault fault = append_id_items(static_cast<const char*>(view.buf),
+                                            view.strides != nullptr ? view.strides[0] : view.itemsize,
+                                            size_t(view.shape[0]), code, out);
+    // the texts the interpreter's own conversion gives for such an item
+    if (fault != ItemFault::None)
+        PyErr_SetString(PyExc_OverflowError, fault == ItemFault::BeyondInt64
+                                                 ? "Python int too large to convert to C long"
+                                                 : "out of range integral type conversion attempted");
+    return fault == ItemFault::None ? 1 : -1;
 }
 
 bool convert_id_vector(PyObject* obj, std::vector<uint32_t>& out) {

@@ -1,4 +1,4 @@
-// Owning references to Python objects.
+// Owning references to Python objects and buffer exports.
 #pragma once
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
@@ -49,6 +49,22 @@ public:
 
 private:
     PyObject* obj_ = nullptr;
+};
+
+// A buffer export, released on every path out of its owner's scope once `held` is set. While it lasts, a
+// bytearray cannot be resized under the view.
+struct HeldBuffer {
+    Py_buffer view{};
+    bool held = false;
+
+    HeldBuffer() = default;
+    HeldBuffer(HeldBuffer&& o) noexcept : view(o.view), held(std::exchange(o.held, false)) {}
+    HeldBuffer(const HeldBuffer&) = delete;
+    HeldBuffer& operator=(const HeldBuffer&) = delete;
+    HeldBuffer& operator=(HeldBuffer&&) = delete;
+    ~HeldBuffer() {
+        if (held) PyBuffer_Release(&view);
+    }
 };
 
 }  // namespace lexaro::py

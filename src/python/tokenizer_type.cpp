@@ -9,8 +9,6 @@
 #include <new>
 #include <optional>
 #include <string>
-#include <utility>
-#include <vector>
 
 namespace lexaro::py {
 
@@ -133,7 +131,7 @@ PyMethodDef method_entry() {
 }
 
 // In registration order. Made on the first use and kept for the process: the interpreter keeps pointers
-// into it. The last method is moved behind the properties in the class __dict__ (see new_tokenizer_type()).
+// into it. The last method, special_tokens, comes behind the properties (see new_tokenizer_type()).
 PyMethodDef* tokenizer_methods() {
     static PyMethodDef table[] = {
         method_entry<ENCODE>(),
@@ -156,43 +154,12 @@ PyMethodDef* tokenizer_methods() {
         method_entry<DECODE_BATCH>(),
         method_entry<TOKEN_BYTE_VALUES>(),
         method_entry<IS_SPECIAL_TOKEN>(),
-        method_entry<SPECIAL_TOKENS>(),
         {"__reduce__", Entry<method_reduce>::call, METH_NOARGS, nullptr},
         {"__copy__", Entry<method_copy>::call, METH_NOARGS, nullptr},
         {"__deepcopy__", Entry<method_copy>::call, METH_O, nullptr},
         {nullptr, nullptr, 0, nullptr},
     };
     return table;
-}
-
-// Moves `key` of the class __dict__ to just after `anchor`, keeping the order of the other entries.
-// CPython fills the dict with all methods before the properties; the class's documented order
-// has the last method behind them.
-bool move_after(PyObject* dict, const char* key, const char* anchor) {
-    PyRef value = PyRef::borrow(PyDict_GetItemString(dict, key));
-    if (!value) {
-        PyErr_Format(PyExc_SystemError, "Tokenizer has no member %s", key);
-        return false;
-    }
-    if (PyDict_DelItemString(dict, key) != 0) return false;
-    PyRef keys(PyDict_Keys(dict));
-    if (!keys) return false;
-    // The entries after the anchor are taken out and put back behind the moved one.
-    std::vector<std::pair<PyRef, PyRef>> tail;
-    bool past_anchor = false;
-    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(keys.get()); ++i) {
-        PyObject* name = PyList_GET_ITEM(keys.get(), i);
-        if (past_anchor) tail.emplace_back(PyRef::borrow(name), PyRef::borrow(PyDict_GetItem(dict, name)));
-        if (PyUnicode_Check(name) && PyUnicode_CompareWithASCIIString(name, anchor) == 0) past_anchor = true;
-    }
-    for (const auto& [name, item] : tail) {
-        if (PyDict_DelItem(dict, name.get()) != 0) return false;
-    }
-    if (PyDict_SetItemString(dict, key, value.get()) != 0) return false;
-    for (const auto& [name, item] : tail) {
-        if (PyDict_SetItem(dict, name.get(), item.get()) != 0) return false;
-    }
-    return true;
 }
 
 #ifdef Py_TPFLAGS_IMMUTABLETYPE
@@ -217,8 +184,13 @@ PyObject* new_tokenizer_type(PyObject* module) {
     static PyType_Spec spec = {"lexaro._lexaro.Tokenizer", int(sizeof(PyTokenizer)), 0, TOKENIZER_FLAGS, slots};
     PyRef type(PyType_FromModuleAndSpec(module, &spec, nullptr));
     if (!type) return nullptr;
+    // The interpreter puts every method of the table in the class __dict__ before the properties; the
+    // class's documented order has its last method behind them, so that one is added afterwards.
+    static PyMethodDef last_method = method_entry<SPECIAL_TOKENS>();
     PyTypeObject* tokenizer = reinterpret_cast<PyTypeObject*>(type.get());
-    if (!move_after(tokenizer->tp_dict, "special_tokens", "special_tokens_set")) return nullptr;
+    PyRef descriptor(PyDescr_NewMethod(tokenizer, &last_method));
+    if (!descriptor || PyDict_SetItemString(tokenizer->tp_dict, last_method.ml_name, descriptor.get()) != 0)
+        return nullptr;
     PyType_Modified(tokenizer);
     return type.release();
 }
