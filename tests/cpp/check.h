@@ -71,8 +71,11 @@ template <class T>
 std::string show(const T& v) {
     if constexpr (std::is_arithmetic_v<T>)
         return std::to_string(v);
-    else if constexpr (std::is_convertible_v<T, std::string>)
-        return "\"" + std::string(v) + "\"";
+    else if constexpr (std::is_convertible_v<T, std::string>) {
+        std::string quoted(1, '"');  // appended, not "\"" + ...: GCC 12 warns wrongly about that (-Wrestrict)
+        quoted += v;
+        return quoted + '"';
+    }
     else
         return "?";
 }
