@@ -25,4 +25,29 @@ assert cmd.returncode == 0 and cmd.stdout == f"{lexaro.get_encoding('o200k_base'
 
 assert lexaro.get_encoding("cl100k_base").n_vocab == 100277
 assert lexaro.encoding_for_model("gpt-4o") is lexaro.get_encoding("o200k_base")
+
+
+# a sub-interpreter of its own (isolated, with its own interpreter lock from 3.12 on) imports and encodes
+try:
+    import _interpreters as interpreters  # 3.13
+    run = interpreters.exec
+except ImportError:
+    try:
+        import _xxsubinterpreters as interpreters  # 3.10 to 3.12
+        run = interpreters.run_string
+    except ImportError:
+        interpreters = None
+if interpreters is not None:
+    import tempfile
+
+    with tempfile.TemporaryDirectory() as tmp:
+        sub = interpreters.create()
+        source = (f"import sys; sys.path[:0] = {sys.path!r}\n"
+                  "from lexaro import Tokenizer\n"
+                  f"ok = Tokenizer('o200k_base').encode({TEXT!r}, allowed_special='all') == "
+                  f"{lexaro.get_encoding('o200k_base').encode(TEXT, allowed_special='all')!r}\n"
+                  f"open({tmp + '/ok'!r}, 'w').write(str(ok))\n")
+        assert run(sub, source) is None
+        interpreters.destroy(sub)
+        assert open(tmp + "/ok").read() == "True"
 print(f"smoke test passed on Python {sys.version.split()[0]}")
