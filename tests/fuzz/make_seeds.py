@@ -39,7 +39,7 @@ def class_lists(name, count):
 
 
 def pack_lists(lists):
-    return b"".join(struct.pack("<I", len(l)) + b"".join(struct.pack("<II", *r) for r in l) for l in lists)
+    return b"".join(struct.pack("<I", len(pairs)) + b"".join(struct.pack("<II", *r) for r in pairs) for pairs in lists)
 
 
 def dot_is_space(name, count):

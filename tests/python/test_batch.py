@@ -15,7 +15,6 @@ import weakref
 import numpy
 import pytest
 
-from lexaro import Tokenizer
 
 ENCODINGS = ["cl100k_base", "o200k_base", "o200k_harmony"]
 THREADS = [1, 0, 2, 64]

@@ -91,7 +91,7 @@ def test_threads_at_once_equal_reference():
     chunks = [jobs[i::6] for i in range(6)]
     with ThreadPoolExecutor(6) as pool:
         results = list(pool.map(run, chunks))
-    for i, chunk in enumerate(chunks):
+    for i in range(len(chunks)):
         assert results[i] == want[i::6]
 
 

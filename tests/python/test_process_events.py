@@ -3,7 +3,6 @@ calls, and fork() with busy threads. Each run is a child process."""
 
 import subprocess
 import sys
-import textwrap
 
 EXIT_WITH_DAEMONS = """
 import threading, time

@@ -257,7 +257,10 @@ def test_special_tokens_split_the_text():
 def test_special_ties_and_overlaps():
     tables = ref.load("cl100k_base").tables
     enc = ref.Encoding("test", tables, [(b"<|a", 900001), (b"<|ab", 900002), (b"aba", 900003)])
-    ordinary = lambda s: ref.ref_encode_ordinary("cl100k_base", s)
+
+    def ordinary(s):
+        return ref.ref_encode_ordinary("cl100k_base", s)
+
     # Same start: the earlier entry wins, even though it is shorter.
     assert enc.encode_with_special(b"x<|ab") == ordinary("x") + [900001] + ordinary("b")
     # Overlapping occurrences: scanning resumes after the chosen one.

@@ -2,7 +2,6 @@
 from __future__ import annotations
 
 import argparse
-import sys
 from typing import Optional, Sequence
 
 from .. import __version__
