@@ -39,8 +39,8 @@ void copy_ids(std::vector<std::vector<uint32_t>>& per_text, size_t first, size_t
 
 }  // namespace
 
-void copy_all_ids(std::vector<std::vector<uint32_t>>& per_text, const std::vector<int64_t>& offsets,
-                  uint64_t threads, char* out) {
+void copy_all_ids(std::vector<std::vector<uint32_t>>& per_text, const std::vector<int64_t>& offsets, uint64_t threads,
+                  char* out) {
     const size_t n = per_text.size();
     const uint64_t total = uint64_t(little_endian(offsets.back()));
     const uint64_t parts = worker_count(threads, n);

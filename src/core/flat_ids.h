@@ -30,7 +30,7 @@ void write_ids(std::span<const uint32_t> ids, char* out);
 // copied. A large result is split into contiguous ranges of texts copied on up to `threads` threads: the copy,
 // and the page faults of a fresh result buffer, would otherwise be serial work that limits how much a batch
 // gains from its worker threads.
-void copy_all_ids(std::vector<std::vector<uint32_t>>& per_text, const std::vector<int64_t>& offsets,
-                  uint64_t threads, char* out);
+void copy_all_ids(std::vector<std::vector<uint32_t>>& per_text, const std::vector<int64_t>& offsets, uint64_t threads,
+                  char* out);
 
 }  // namespace lexaro

@@ -29,16 +29,26 @@ char native_integer_code(const char* format) {
 
 ItemFault append_id_items(const char* data, ptrdiff_t stride, size_t n, char code, std::vector<uint32_t>& out) {
     switch (code) {
-        case 'b': return append_items<signed char>(data, stride, n, out);
-        case 'B': return append_items<unsigned char>(data, stride, n, out);
-        case 'h': return append_items<short>(data, stride, n, out);
-        case 'H': return append_items<unsigned short>(data, stride, n, out);
-        case 'i': return append_items<int>(data, stride, n, out);
-        case 'I': return append_items<unsigned int>(data, stride, n, out);
-        case 'l': return append_items<long>(data, stride, n, out);
-        case 'L': return append_items<unsigned long>(data, stride, n, out);
-        case 'q': return append_items<long long>(data, stride, n, out);
-        default: return append_items<unsigned long long>(data, stride, n, out);
+        case 'b':
+            return append_items<signed char>(data, stride, n, out);
+        case 'B':
+            return append_items<unsigned char>(data, stride, n, out);
+        case 'h':
+            return append_items<short>(data, stride, n, out);
+        case 'H':
+            return append_items<unsigned short>(data, stride, n, out);
+        case 'i':
+            return append_items<int>(data, stride, n, out);
+        case 'I':
+            return append_items<unsigned int>(data, stride, n, out);
+        case 'l':
+            return append_items<long>(data, stride, n, out);
+        case 'L':
+            return append_items<unsigned long>(data, stride, n, out);
+        case 'q':
+            return append_items<long long>(data, stride, n, out);
+        default:
+            return append_items<unsigned long long>(data, stride, n, out);
     }
 }
 

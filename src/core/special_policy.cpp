@@ -89,10 +89,14 @@ bool other_grapheme_extend(uint32_t cp) {
 uint32_t code_point(std::string_view ch) {
     const auto byte = [&](size_t k) { return uint32_t(static_cast<uint8_t>(ch[k])); };
     switch (ch.size()) {
-        case 1: return byte(0);
-        case 2: return (byte(0) & 0x1F) << 6 | (byte(1) & 0x3F);
-        case 3: return (byte(0) & 0x0F) << 12 | (byte(1) & 0x3F) << 6 | (byte(2) & 0x3F);
-        default: return (byte(0) & 0x07) << 18 | (byte(1) & 0x3F) << 12 | (byte(2) & 0x3F) << 6 | (byte(3) & 0x3F);
+        case 1:
+            return byte(0);
+        case 2:
+            return (byte(0) & 0x1F) << 6 | (byte(1) & 0x3F);
+        case 3:
+            return (byte(0) & 0x0F) << 12 | (byte(1) & 0x3F) << 6 | (byte(2) & 0x3F);
+        default:
+            return (byte(0) & 0x07) << 18 | (byte(1) & 0x3F) << 12 | (byte(2) & 0x3F) << 6 | (byte(3) & 0x3F);
     }
 }
 
@@ -105,8 +109,13 @@ std::string quoted_for_message(std::string_view s, const std::function<bool(uint
         const std::string_view ch = s.substr(i, utf8_step(s, i, &valid));
         i += ch.size();
         const uint32_t cp = code_point(ch);
-        const char* named = cp == '"' ? "\\\"" : cp == '\\' ? "\\\\" : cp == '\t' ? "\\t" : cp == '\n' ? "\\n"
-                          : cp == '\r' ? "\\r" : cp == 0 ? "\\0" : nullptr;
+        const char* named = cp == '"'    ? "\\\""
+                            : cp == '\\' ? "\\\\"
+                            : cp == '\t' ? "\\t"
+                            : cp == '\n' ? "\\n"
+                            : cp == '\r' ? "\\r"
+                            : cp == 0    ? "\\0"
+                                         : nullptr;
         if (named != nullptr) {
             out += named;
         } else if (cp < 0x80 ? cp < 0x20 || cp == 0x7F : other_grapheme_extend(cp) || escape_other(cp)) {

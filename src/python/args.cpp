@@ -40,8 +40,8 @@ void raise_too_many_positional(const Signature& sig, Py_ssize_t nargs) {
         PyErr_Format(PyExc_TypeError, "Tokenizer.%s() takes from %zu to %zu positional arguments but %zu %s given",
                      sig.name, least, most, given, verb);
     } else {
-        PyErr_Format(PyExc_TypeError, "Tokenizer.%s() takes %zu positional argument%s but %zu %s given", sig.name,
-                     most, most == 1 ? "" : "s", given, verb);
+        PyErr_Format(PyExc_TypeError, "Tokenizer.%s() takes %zu positional argument%s but %zu %s given", sig.name, most,
+                     most == 1 ? "" : "s", given, verb);
     }
 }
 
@@ -90,8 +90,8 @@ bool bind(const Signature& sig, PyObject* const* positional, Py_ssize_t nargs, P
     if (!missing.empty()) {
         PyRef list = join_missing(missing);
         if (!list) return false;
-        PyErr_Format(PyExc_TypeError, "Tokenizer.%s() missing %zu required positional argument%s: %U",
-                     sig.name, missing.size(), missing.size() == 1 ? "" : "s", list.get());
+        PyErr_Format(PyExc_TypeError, "Tokenizer.%s() missing %zu required positional argument%s: %U", sig.name,
+                     missing.size(), missing.size() == 1 ? "" : "s", list.get());
         return false;
     }
     return true;
@@ -99,8 +99,7 @@ bool bind(const Signature& sig, PyObject* const* positional, Py_ssize_t nargs, P
 
 }  // namespace
 
-bool bind_fastcall(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-                   PyObject** out) {
+bool bind_fastcall(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, PyObject** out) {
     nargs = PyVectorcall_NARGS(nargs);
     const Py_ssize_t n_keywords = kwnames != nullptr ? PyTuple_GET_SIZE(kwnames) : 0;
     // Keyword values follow the positional ones in `args`.
@@ -116,8 +115,7 @@ bool bind_tuple(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject
         while (PyDict_Next(kwargs, &pos, &name, &value)) keywords.push_back({name, value});
     }
     auto keyword = [&](Py_ssize_t k) { return keywords[size_t(k)]; };
-    return bind(sig, PySequence_Fast_ITEMS(args), PyTuple_GET_SIZE(args), Py_ssize_t(keywords.size()), keyword,
-                out);
+    return bind(sig, PySequence_Fast_ITEMS(args), PyTuple_GET_SIZE(args), Py_ssize_t(keywords.size()), keyword, out);
 }
 
 }  // namespace lexaro::py

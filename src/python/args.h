@@ -30,8 +30,7 @@ inline constexpr size_t MAX_PARAMS = 4;
 //   "Tokenizer.encode() takes from 2 to 4 positional arguments but 5 were given"
 //   "Tokenizer.encode() got an unexpected keyword argument 'x'"
 //   "Tokenizer.encode() got multiple values for argument 'text'"
-bool bind_fastcall(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-                   PyObject** out);
+bool bind_fastcall(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, PyObject** out);
 
 // The same for a tuple of positional arguments and a keyword dict (null when absent), as tp_new receives them.
 bool bind_tuple(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** out);

@@ -123,9 +123,9 @@ int convert_id_buffer(PyObject* obj, std::vector<uint32_t>& out) {
     out.clear();
     const bool in_memory = view.strides == nullptr || view.strides[0] != 0;  // a zero stride repeats one item
     if (!reserve_items(out, view.shape[0], in_memory)) return -1;
-    const ItemFault fault = append_id_items(static_cast<const char*>(view.buf),
-                                            view.strides != nullptr ? view.strides[0] : view.itemsize,
-                                            size_t(view.shape[0]), code, out);
+    const ItemFault fault =
+        append_id_items(static_cast<const char*>(view.buf), view.strides != nullptr ? view.strides[0] : view.itemsize,
+                        size_t(view.shape[0]), code, out);
     // the texts the interpreter's own conversion gives for such an item
     if (fault != ItemFault::None)
         PyErr_SetString(PyExc_OverflowError, fault == ItemFault::BeyondInt64

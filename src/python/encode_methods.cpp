@@ -214,8 +214,9 @@ const Method ENCODE{{"encode", POLICY},
                     "tiktoken's `Encoding.encode`: raise if a disallowed special string occurs;\n"
                     "otherwise encode, turning allowed specials into their ids.",
                     encode};
-const Method ENCODE_ORDINARY{
-    {"encode_ordinary", TEXT}, "Encode ignoring special tokens entirely (tiktoken's `encode_ordinary`).", encode_ordinary};
+const Method ENCODE_ORDINARY{{"encode_ordinary", TEXT},
+                             "Encode ignoring special tokens entirely (tiktoken's `encode_ordinary`).",
+                             encode_ordinary};
 const Method ENCODE_BYTES{{"encode_bytes", DATA}, "Encode raw bytes (no UTF-8 validation).", encode_bytes};
 const Method ENCODE_WITH_SPECIAL{
     {"encode_with_special", TEXT}, "Every special-token string is turned into its id.", encode_with_special};

@@ -10,9 +10,7 @@ namespace lexaro::py {
 namespace {
 
 // Special strings were checked to be UTF-8 when the tokenizer was built.
-PyObject* str_of(std::string_view text) {
-    return PyUnicode_DecodeUTF8(text.data(), Py_ssize_t(text.size()), "strict");
-}
+PyObject* str_of(std::string_view text) { return PyUnicode_DecodeUTF8(text.data(), Py_ssize_t(text.size()), "strict"); }
 
 PyObject* token_byte_values(const Tokenizer& tok, PyObject* const*) {
     PyRef list(PyList_New(Py_ssize_t(tok.vocab.n_tokens)));
@@ -60,11 +58,11 @@ PyObject* special_tokens_set(const Tokenizer& tok) {
     return set.release();
 }
 
-const Method TOKEN_BYTE_VALUES{{"token_byte_values", {}}, "All base-vocab token byte strings, indexed by id.",
-                               token_byte_values};
+const Method TOKEN_BYTE_VALUES{
+    {"token_byte_values", {}}, "All base-vocab token byte strings, indexed by id.", token_byte_values};
 const Method IS_SPECIAL_TOKEN{{"is_special_token", ID}, "", is_special_token};
 // The specified doc text, although the method returns a list of (string, id) pairs, not a dict.
-const Method SPECIAL_TOKENS{{"special_tokens", {}}, "`{special string: id}` \u2014 tiktoken's `_special_tokens`.",
-                            special_tokens};
+const Method SPECIAL_TOKENS{
+    {"special_tokens", {}}, "`{special string: id}` \u2014 tiktoken's `_special_tokens`.", special_tokens};
 
 }  // namespace lexaro::py

@@ -13,8 +13,6 @@ struct ModuleState {
 inline ModuleState* state_of_module(PyObject* module) { return static_cast<ModuleState*>(PyModule_GetState(module)); }
 
 // The state of the module that made `type` (the Tokenizer class). Never null for that class.
-inline ModuleState* state_of_type(PyTypeObject* type) {
-    return static_cast<ModuleState*>(PyType_GetModuleState(type));
-}
+inline ModuleState* state_of_type(PyTypeObject* type) { return static_cast<ModuleState*>(PyType_GetModuleState(type)); }
 
 }  // namespace lexaro::py

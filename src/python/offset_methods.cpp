@@ -66,4 +66,3 @@ const Method ENCODE_WITH_OFFSETS{{"encode_with_offsets", TEXT_UNIT},
                                  encode_with_offsets};
 
 }  // namespace lexaro::py
-

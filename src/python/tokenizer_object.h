@@ -9,9 +9,8 @@
 namespace lexaro::py {
 
 struct PyTokenizer {
-    PyObject_HEAD
-    Tokenizer core;       // constructed in place by tp_new, destroyed by tp_dealloc
-    std::string datadir;  // absolute; "" for the built-in data (what a pickle carries besides the name)
+    PyObject_HEAD Tokenizer core;  // constructed in place by tp_new, destroyed by tp_dealloc
+    std::string datadir;           // absolute; "" for the built-in data (what a pickle carries besides the name)
 };
 
 inline const Tokenizer& core_of(PyObject* self) { return reinterpret_cast<PyTokenizer*>(self)->core; }

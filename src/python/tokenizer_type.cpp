@@ -67,9 +67,7 @@ PyObject* get_name(PyObject* self, void*) {
     return PyUnicode_FromStringAndSize(name.data(), Py_ssize_t(name.size()));
 }
 
-PyObject* get_memory_bytes(PyObject* self, void*) {
-    return PyLong_FromUnsignedLongLong(core_of(self).footprint());
-}
+PyObject* get_memory_bytes(PyObject* self, void*) { return PyLong_FromUnsignedLongLong(core_of(self).footprint()); }
 
 PyObject* get_n_vocab(PyObject* self, void*) { return PyLong_FromUnsignedLongLong(core_of(self).n_vocab()); }
 

@@ -42,28 +42,28 @@ inline int run_all() {
 
 #define CHECK_CAT2(a, b) a##b
 #define CHECK_CAT(a, b) CHECK_CAT2(a, b)
-#define TEST(name)                                                            \
-    static void name();                                                       \
-    static check::Register CHECK_CAT(reg_, name)(#name, name);                \
+#define TEST(name)                                             \
+    static void name();                                        \
+    static check::Register CHECK_CAT(reg_, name)(#name, name); \
     static void name()
 
-#define CHECK(cond)                                                                  \
-    do {                                                                             \
-        if (!(cond)) {                                                               \
-            ++check::failures();                                                     \
-            std::printf("  %s:%d: CHECK(%s) failed\n", __FILE__, __LINE__, #cond);   \
-        }                                                                            \
+#define CHECK(cond)                                                                \
+    do {                                                                           \
+        if (!(cond)) {                                                             \
+            ++check::failures();                                                   \
+            std::printf("  %s:%d: CHECK(%s) failed\n", __FILE__, __LINE__, #cond); \
+        }                                                                          \
     } while (0)
 
-#define CHECK_EQ(a, b)                                                                                  \
-    do {                                                                                                \
-        const auto& check_a_ = (a);                                                                     \
-        const auto& check_b_ = (b);                                                                     \
-        if (!(check_a_ == check_b_)) {                                                                  \
-            ++check::failures();                                                                        \
-            std::printf("  %s:%d: CHECK_EQ(%s, %s) failed: %s vs %s\n", __FILE__, __LINE__, #a, #b,    \
-                        check::show(check_a_).c_str(), check::show(check_b_).c_str());                  \
-        }                                                                                               \
+#define CHECK_EQ(a, b)                                                                              \
+    do {                                                                                            \
+        const auto& check_a_ = (a);                                                                 \
+        const auto& check_b_ = (b);                                                                 \
+        if (!(check_a_ == check_b_)) {                                                              \
+            ++check::failures();                                                                    \
+            std::printf("  %s:%d: CHECK_EQ(%s, %s) failed: %s vs %s\n", __FILE__, __LINE__, #a, #b, \
+                        check::show(check_a_).c_str(), check::show(check_b_).c_str());              \
+        }                                                                                           \
     } while (0)
 
 namespace check {
@@ -75,8 +75,7 @@ std::string show(const T& v) {
         std::string quoted(1, '"');  // appended, not "\"" + ...: GCC 12 warns wrongly about that (-Wrestrict)
         quoted += v;
         return quoted + '"';
-    }
-    else
+    } else
         return "?";
 }
 }  // namespace check

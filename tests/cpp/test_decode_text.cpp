@@ -26,10 +26,22 @@ TEST(valid_bytes_are_the_text_unless_ignore_drops_replacement_characters) {
 }
 
 TEST(invalid_bytes_by_mode) {
-    const DecodedText strict = decoded_text("a\xFF" "b", ErrorsMode::Strict);
+    const DecodedText strict = decoded_text(
+        "a\xFF"
+        "b",
+        ErrorsMode::Strict);
     CHECK(strict.fault.has_value() && strict.fault->valid_up_to == 1 && strict.fault->error_len == 1);
-    CHECK_EQ(decoded_text("a\xFF" "b", ErrorsMode::Replace).text, std::string("a\xEF\xBF\xBD" "b"));
-    CHECK_EQ(decoded_text("a\xFF" "b", ErrorsMode::Ignore).text, std::string("ab"));
+    CHECK_EQ(decoded_text("a\xFF"
+                          "b",
+                          ErrorsMode::Replace)
+                 .text,
+             std::string("a\xEF\xBF\xBD"
+                         "b"));
+    CHECK_EQ(decoded_text("a\xFF"
+                          "b",
+                          ErrorsMode::Ignore)
+                 .text,
+             std::string("ab"));
     // a text that ends inside a character: no error length; one replacement for the maximal subpart
     const DecodedText cut = decoded_text("ab\xE4\xB8", ErrorsMode::Strict);
     CHECK(cut.fault.has_value() && cut.fault->valid_up_to == 2 && cut.fault->error_len == 0);

@@ -39,7 +39,8 @@ TEST(a_large_result_copies_the_same_on_any_number_of_threads) {
     // 300 texts of uneven sizes, 1.5 million ids in all: above the size that is split over threads
     std::vector<std::vector<uint32_t>> texts(300);
     for (size_t i = 0; i < texts.size(); ++i)
-        for (size_t k = 0; k < (i % 7) * 1400 + (i == 150 ? 200000 : 0); ++k) texts[i].push_back(uint32_t(i * 1000003 + k));
+        for (size_t k = 0; k < (i % 7) * 1400 + (i == 150 ? 200000 : 0); ++k)
+            texts[i].push_back(uint32_t(i * 1000003 + k));
     const std::string expected = concatenated(texts);
     CHECK(expected.size() / 4 > (size_t(1) << 20));
     for (uint64_t threads : {1, 2, 3, 16, 1000}) {

@@ -12,12 +12,12 @@
 #include "core/pretok_o200k.h"
 #include "core/tokenizer.h"
 
-#define FUZZ_CHECK(cond)                                                              \
-    do {                                                                              \
-        if (!(cond)) {                                                                \
+#define FUZZ_CHECK(cond)                                                                      \
+    do {                                                                                      \
+        if (!(cond)) {                                                                        \
             std::fprintf(stderr, "%s:%d: invariant broken: %s\n", __FILE__, __LINE__, #cond); \
-            std::abort();                                                             \
-        }                                                                             \
+            std::abort();                                                                     \
+        }                                                                                     \
     } while (0)
 
 namespace fuzz {
