@@ -1,7 +1,12 @@
-// A minimal test harness: CHECK records failures, TEST registers a case, main runs them all.
+// A minimal test harness: CHECK records failures, TEST registers a case, main runs them all. Cases must
+// not depend on each other's order: with CHECK_SHUFFLE=<seed> in the environment they run shuffled. A
+// program whose every case called check::skip exits with 77, which ctest reports as a skip.
 #pragma once
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -21,21 +26,42 @@ inline int& failures() {
     return n;
 }
 
+inline bool& skipped() {
+    static bool flag = false;
+    return flag;
+}
+
+// Ends nothing by itself: the case returns after calling it.
+inline void skip(const char* why) {
+    std::printf("  skipped: %s\n", why);
+    skipped() = true;
+}
+
 struct Register {
     Register(const char* name, std::function<void()> fn) { cases().push_back({name, std::move(fn)}); }
 };
 
 inline int run_all() {
+    std::vector<Case> order = cases();
+    if (const char* seed = std::getenv("CHECK_SHUFFLE")) {
+        std::shuffle(order.begin(), order.end(), std::mt19937(unsigned(std::strtoul(seed, nullptr, 10))));
+        std::printf("cases shuffled with seed %s\n", seed);
+    }
     int failed_cases = 0;
-    for (const Case& c : cases()) {
+    int skipped_cases = 0;
+    for (const Case& c : order) {
         const int before = failures();
+        skipped() = false;
         c.fn();
         const bool ok = failures() == before;
         failed_cases += !ok;
-        std::printf("%s %s\n", ok ? "ok  " : "FAIL", c.name);
+        skipped_cases += ok && skipped();
+        std::printf("%s %s\n", !ok ? "FAIL" : skipped() ? "skip" : "ok  ", c.name);
     }
-    std::printf("%d passed, %d failed\n", int(cases().size()) - failed_cases, failed_cases);
-    return failed_cases == 0 ? 0 : 1;
+    const int n = int(order.size());
+    std::printf("%d passed, %d skipped, %d failed\n", n - failed_cases - skipped_cases, skipped_cases, failed_cases);
+    if (failed_cases > 0) return 1;
+    return skipped_cases == n && n > 0 ? 77 : 0;
 }
 
 }  // namespace check

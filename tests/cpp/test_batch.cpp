@@ -54,8 +54,8 @@ bool same_truncation(const Truncation& a, const Truncation& b) {
 
 }  // namespace
 
-// First of the cases: caches that the calling thread holds are never trimmed, and later cases fill the
-// byte budget with them, which would leave the workers here only disabled caches (those are not pooled).
+// Whatever other cases left behind: a batch parks the calling thread's caches in the pool before its
+// workers start, so the workers here find room in the byte budget for caches of their own.
 TEST(worker_caches_are_parked_in_the_pool_when_the_batch_ends) {
     const Tokenizer fresh = std::move(*Tokenizer::create("cl100k_base"));
     const std::vector<std::string> texts = sample_texts();
