@@ -1,16 +1,23 @@
 #!/usr/bin/env bash
-# Every test: installs the package with its test extras, runs the C++ tests (plain, under
-# AddressSanitizer + UndefinedBehaviorSanitizer, and the threaded ones under ThreadSanitizer), a build
-# and smoke test on every supported Python version present, the Python tests, the fuzz targets for a
-# short fixed time each, a short run of the data-file mutation harness, and the Python tests again
+# Every test: installs the package with its test and lint extras into a virtual environment of its own
+# (build/venv, made from $PYTHON or python3), checks the layout (tests/lint.sh), runs the C++ tests (plain,
+# under AddressSanitizer + UndefinedBehaviorSanitizer, and the threaded ones under ThreadSanitizer), a
+# build and smoke test on every supported Python version present, the Python tests, the fuzz targets for
+# a short fixed time each, a short run of the data-file mutation harness, and the Python tests again
 # against an AddressSanitizer + UndefinedBehaviorSanitizer build of the extension in a virtual
-# environment of its own (build/asan-venv).
+# environment of its own (build/asan-venv). Every build treats compiler warnings as errors.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-PY=${PYTHON:-python3}
 
+# The environment: nothing from the interpreter's own site-packages or the caller's PATH is used.
+VENV=build/venv
+[ -x $VENV/bin/python ] || "${PYTHON:-python3}" -m venv $VENV
+export PATH="$PWD/$VENV/bin:$PATH" PYTHON="$PWD/$VENV/bin/python" LEXARO_WERROR=ON
+PY=$PYTHON
 "$PY" -m pip install --quiet cmake ninja
-"$PY" -m pip install --quiet '.[test]'
+"$PY" -m pip install --quiet '.[test,lint]'
+
+bash tests/lint.sh
 
 cmake -S . -B build/tests -G Ninja -DCMAKE_BUILD_TYPE=Release -DLEXARO_BUILD_TESTS=ON
 cmake --build build/tests -j2
@@ -20,12 +27,15 @@ cmake -S . -B build/sanitize -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLEXARO
 cmake --build build/sanitize -j2
 # Not test_fork: this compiler's AddressSanitizer allocator takes no lock around fork(), so a child forked
 # while another thread allocates can wait on it for ever.
-ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --test-dir build/sanitize --output-on-failure -E '^test_fork$'
+# The cases of each program in a shuffled order here (a new order each day), to catch one that depends on another.
+CHECK_SHUFFLE="$(date +%j)" ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    ctest --test-dir build/sanitize --output-on-failure -E '^test_fork$'
 
-# The tests that run threads (batches, the cache pool): ThreadSanitizer reports any data race.
+# The tests that run threads (batches and their fan-out, the caches and their pool): ThreadSanitizer
+# reports any data race.
 cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLEXARO_BUILD_TESTS=ON -DLEXARO_TSAN=ON
-cmake --build build/tsan -j2 --target test_batch test_pcache
-TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build/tsan --output-on-failure -R '^(test_batch|test_pcache)$'
+cmake --build build/tsan -j2 --target test_batch test_pcache test_flat_ids
+TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build/tsan --output-on-failure -R '^(test_batch|test_pcache|test_flat_ids)$'
 
 bash tests/python_versions.sh
 
