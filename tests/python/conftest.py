@@ -1,6 +1,7 @@
 """Fixtures shared by the tests: one tokenizer of each built-in encoding for a whole session, and
-children run under limits."""
+children run under limits; and the check of the note that names the argument a conversion failed on."""
 import os
+import sys
 
 import pytest
 
@@ -17,6 +18,22 @@ def tok():
 @pytest.fixture(scope="session")
 def cl(tok):
     return tok["cl100k_base"]
+
+
+@pytest.fixture(scope="session")
+def families(tok):
+    """One tokenizer of each pre-tokenizer family: cl100k_base and o200k_base."""
+    return {name: tok[name] for name in ("cl100k_base", "o200k_base")}
+
+
+def notes(exc):
+    return getattr(exc, "__notes__", None)
+
+
+def assert_noted(exc, param):
+    """The exception names the argument it came from (exception notes exist from Python 3.11 on)."""
+    if sys.version_info >= (3, 11):
+        assert notes(exc) == [f"while processing '{param}'"]
 
 
 # Under AddressSanitizer (its runtime preloaded) the process reserves terabytes of address space for

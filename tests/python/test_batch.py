@@ -14,6 +14,7 @@ import weakref
 
 import numpy
 import pytest
+from conftest import assert_noted
 
 
 ENCODINGS = ["cl100k_base", "o200k_base", "o200k_harmony"]
@@ -58,11 +59,6 @@ def plain(result):
     if isinstance(result, tuple):
         return tuple(x.tolist() if isinstance(x, numpy.ndarray) else x for x in result)
     return result
-
-
-def assert_noted(exc, param):
-    if sys.version_info >= (3, 11):
-        assert exc.__notes__ == [f"while processing '{param}'"]
 
 
 # ---- layout of the flat result and empty batches ----

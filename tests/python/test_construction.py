@@ -3,13 +3,13 @@ every load failure from crafted data files in a temporary datadir."""
 
 import inspect
 import struct
-import sys
 
 import pytest
 
 import lexaro
 from lexaro import _lexaro
 from lexaro import Tokenizer
+from conftest import assert_noted, notes
 
 UNKNOWN_SUFFIX = " (built-in: cl100k_base, o200k_base, o200k_harmony)"
 
@@ -75,21 +75,7 @@ def load_error(encoding, datadir):
     return str(info.value)
 
 
-def notes(exc):
-    return getattr(exc, "__notes__", None)
-
-
-def expect_note(exc, param):
-    if sys.version_info >= (3, 11):
-        assert notes(exc) == [f"while processing '{param}'"]
-
-
 # ---- built-in encodings ----
-
-
-@pytest.fixture(scope="module")
-def builtin():
-    return {name: Tokenizer(name) for name in lexaro.BUILTIN_ENCODINGS}
 
 
 @pytest.mark.parametrize(
@@ -100,22 +86,22 @@ def builtin():
         ("o200k_harmony", 201088, 199999, 32_753_325),
     ],
 )
-def test_builtin_encoding_properties(builtin, name, n_vocab, eot, memory):
-    tok = builtin[name]
-    assert tok.name == name
-    assert repr(tok) == f"<lexaro.Tokenizer '{name}'>"
-    assert tok.n_vocab == n_vocab
-    assert tok.max_token_value == n_vocab - 1
-    assert tok.eot_token == eot
-    assert tok.memory_bytes == memory
+def test_builtin_encoding_properties(tok, name, n_vocab, eot, memory):
+    t = tok[name]
+    assert t.name == name
+    assert repr(t) == f"<lexaro.Tokenizer '{name}'>"
+    assert t.n_vocab == n_vocab
+    assert t.max_token_value == n_vocab - 1
+    assert t.eot_token == eot
+    assert t.memory_bytes == memory
 
 
-def test_properties_are_read_only(builtin):
-    tok = builtin["cl100k_base"]
+def test_properties_are_read_only(tok):
+    t = tok["cl100k_base"]
     for prop in ("name", "memory_bytes", "n_vocab", "max_token_value", "eot_token"):
         with pytest.raises(AttributeError):
-            setattr(tok, prop, 1)
-    assert type(tok).memory_bytes.__doc__ == "Exact heap footprint of the loaded encoding, in bytes."
+            setattr(t, prop, 1)
+    assert type(t).memory_bytes.__doc__ == "Exact heap footprint of the loaded encoding, in bytes."
 
 
 def test_constructor_keyword_forms_are_the_same_construction():
@@ -182,7 +168,7 @@ def test_constructor_argument_conversion(kwargs, param, exc_type, message):
     assert type(info.value) is exc_type
     if message is not None:
         assert str(info.value) == message
-    expect_note(info.value, param)
+    assert_noted(info.value, param)
 
 
 def test_module_surface():

@@ -18,18 +18,10 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 from lexaro import Tokenizer
+from conftest import assert_noted, notes
 
 DATA = Path(__file__).resolve().parents[2] / "data"
 ENCODINGS = ["cl100k_base", "o200k_base", "o200k_harmony"]
-
-
-def notes(exc):
-    return getattr(exc, "__notes__", None)
-
-
-def assert_noted(exc, param):
-    if sys.version_info >= (3, 11):
-        assert notes(exc) == [f"while processing '{param}'"]
 
 
 def read_vocab(path):
