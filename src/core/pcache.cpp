@@ -21,14 +21,15 @@ struct Pool {
     std::vector<PretokenCache> caches;  // parked caches, all with slots
 };
 
-// Never destroyed: threads that end during process exit still park their caches here.
-Pool& POOL = *new Pool;
-std::atomic<uint64_t> LIVE_BYTES{0};
+// Process-wide state: the parked caches and the bytes of every slot table in existence (held or parked).
+// The pool is never destroyed: threads that end during process exit still park their caches here.
+Pool& shared_pool = *new Pool;
+std::atomic<uint64_t> live_table_bytes{0};
 
-// Reserves pool room for `more` caches, so that parking them cannot fail halfway. Needs POOL.mutex.
+// Reserves pool room for `more` caches, so that parking them cannot fail halfway. Needs shared_pool.mutex.
 bool make_room_in_pool(size_t more) {
     try {
-        POOL.caches.reserve(POOL.caches.size() + more);
+        shared_pool.caches.reserve(shared_pool.caches.size() + more);
         return true;
     } catch (const std::bad_alloc&) {
         return false;
@@ -42,13 +43,13 @@ struct Holder {
     // Nothing here may throw: a thread_local whose constructor or destructor throws ends the process.
     Holder() = default;
     ~Holder() {  // thread exit: park every real cache in the pool
-        std::lock_guard<std::mutex> lock(POOL.mutex);
+        std::lock_guard<std::mutex> lock(shared_pool.mutex);
         if (!make_room_in_pool(caches.size())) {
-            for (const PretokenCache& c : caches) LIVE_BYTES.fetch_sub(c.table_bytes());  // freed with the holder
+            for (const PretokenCache& c : caches) live_table_bytes.fetch_sub(c.table_bytes());  // freed with the holder
             return;
         }
         for (PretokenCache& c : caches)
-            if (c.slot_count > 0) POOL.caches.push_back(std::move(c));
+            if (c.slot_count > 0) shared_pool.caches.push_back(std::move(c));
     }
 };
 
@@ -57,14 +58,14 @@ thread_local Holder CACHES;
 // A fork copies only the forking thread: the pool's mutex is held across it, so that no other thread
 // holds it at that moment, and released on both sides. In the child the caches of the threads that
 // did not survive are out of reach for good; the budget counts what the child can still use.
-void hold_pool_for_fork() { POOL.mutex.lock(); }
-void release_pool_in_parent() { POOL.mutex.unlock(); }
+void hold_pool_for_fork() { shared_pool.mutex.lock(); }
+void release_pool_in_parent() { shared_pool.mutex.unlock(); }
 void release_pool_in_child() {
     uint64_t bytes = 0;
-    for (const PretokenCache& c : POOL.caches) bytes += c.table_bytes();
+    for (const PretokenCache& c : shared_pool.caches) bytes += c.table_bytes();
     for (const PretokenCache& c : CACHES.caches) bytes += c.table_bytes();
-    LIVE_BYTES.store(bytes);
-    POOL.mutex.unlock();
+    live_table_bytes.store(bytes);
+    shared_pool.mutex.unlock();
 }
 const int FORK_HANDLERS = pthread_atfork(hold_pool_for_fork, release_pool_in_parent, release_pool_in_child);
 
@@ -79,13 +80,13 @@ uint64_t largest_table_for(uint64_t workers) {
 // Reserves the bytes of a new table within the budget; 0 when the room is below 1 MiB.
 uint64_t reserve_table_bytes(uint64_t workers) {
     const uint64_t limit = largest_table_for(workers);
-    uint64_t live = LIVE_BYTES.load(std::memory_order_relaxed);
+    uint64_t live = live_table_bytes.load(std::memory_order_relaxed);
     for (;;) {
         const uint64_t room = live >= CACHE_BUDGET ? 0 : CACHE_BUDGET - live;
         uint64_t size = limit;
         while (size > room && size > MIB) size /= 2;
         if (size > room) return 0;
-        if (LIVE_BYTES.compare_exchange_weak(live, live + size, std::memory_order_seq_cst)) return size;
+        if (live_table_bytes.compare_exchange_weak(live, live + size, std::memory_order_seq_cst)) return size;
     }
 }
 
@@ -331,14 +332,14 @@ void acquire_cache(CacheLease& lease, uint64_t tokenizer_id, uint64_t workers) {
         holder.caches.erase(holder.caches.begin());
     }
     {
-        std::lock_guard<std::mutex> lock(POOL.mutex);
+        std::lock_guard<std::mutex> lock(shared_pool.mutex);
         if (evicted.slot_count > 0) {
             if (make_room_in_pool(1))
-                POOL.caches.push_back(std::move(evicted));
+                shared_pool.caches.push_back(std::move(evicted));
             else
-                LIVE_BYTES.fetch_sub(evicted.table_bytes());  // freed at the end of this call
+                live_table_bytes.fetch_sub(evicted.table_bytes());  // freed at the end of this call
         }
-        std::vector<PretokenCache>& pool = POOL.caches;
+        std::vector<PretokenCache>& pool = shared_pool.caches;
         for (size_t i = 0; i < pool.size(); ++i)
             if (pool[i].tokenizer_id == tokenizer_id) {
                 holder.caches.push_back(std::move(pool[i]));
@@ -347,8 +348,8 @@ void acquire_cache(CacheLease& lease, uint64_t tokenizer_id, uint64_t workers) {
                 lease.cache = &holder.caches.back();
                 return;
             }
-        while (LIVE_BYTES.load() >= CACHE_BUDGET && !pool.empty()) {
-            LIVE_BYTES.fetch_sub(pool.back().table_bytes());
+        while (live_table_bytes.load() >= CACHE_BUDGET && !pool.empty()) {
+            live_table_bytes.fetch_sub(pool.back().table_bytes());
             pool.pop_back();
         }
     }
@@ -356,7 +357,7 @@ void acquire_cache(CacheLease& lease, uint64_t tokenizer_id, uint64_t workers) {
     try {
         holder.caches.emplace_back(tokenizer_id, bytes / sizeof(CacheSlot));
     } catch (const std::bad_alloc&) {
-        LIVE_BYTES.fetch_sub(bytes);  // no pages for a table: this call runs uncached, the next one tries again
+        live_table_bytes.fetch_sub(bytes);  // no pages for a table: this call runs uncached, the next one tries again
         return;
     }
     lease.cache = &holder.caches.back();
@@ -365,14 +366,14 @@ void acquire_cache(CacheLease& lease, uint64_t tokenizer_id, uint64_t workers) {
 void park_thread_caches() {
     Holder& holder = CACHES;
     if (holder.in_use || holder.caches.empty()) return;
-    std::lock_guard<std::mutex> lock(POOL.mutex);
+    std::lock_guard<std::mutex> lock(shared_pool.mutex);
     if (!make_room_in_pool(holder.caches.size())) return;  // out of memory: the caches stay with this thread
     for (PretokenCache& c : holder.caches)
-        if (c.slot_count > 0) POOL.caches.push_back(std::move(c));
+        if (c.slot_count > 0) shared_pool.caches.push_back(std::move(c));
     holder.caches.clear();
 }
 
-uint64_t live_cache_bytes() { return LIVE_BYTES.load(); }
+uint64_t live_cache_bytes() { return live_table_bytes.load(); }
 
 std::vector<uint64_t> held_cache_ids() {
     std::vector<uint64_t> ids;
@@ -381,9 +382,9 @@ std::vector<uint64_t> held_cache_ids() {
 }
 
 std::vector<uint64_t> pooled_cache_ids() {
-    std::lock_guard<std::mutex> lock(POOL.mutex);
+    std::lock_guard<std::mutex> lock(shared_pool.mutex);
     std::vector<uint64_t> ids;
-    for (const PretokenCache& c : POOL.caches) ids.push_back(c.tokenizer_id);
+    for (const PretokenCache& c : shared_pool.caches) ids.push_back(c.tokenizer_id);
     return ids;
 }
 

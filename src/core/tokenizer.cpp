@@ -21,7 +21,8 @@ namespace lexaro {
 
 namespace {
 
-std::atomic<uint64_t> NEXT{1};
+// Process-wide state: the id the next tokenizer built gets (ids are never reused).
+std::atomic<uint64_t> next_id{1};
 
 enum class Family { cl100k, o200k };
 
@@ -76,7 +77,7 @@ void reserve_more(std::vector<uint32_t>& out, size_t extra) {
 
 }  // namespace
 
-uint64_t next_tokenizer_id() { return NEXT.fetch_add(1, std::memory_order_seq_cst); }
+uint64_t next_tokenizer_id() { return next_id.fetch_add(1, std::memory_order_seq_cst); }
 
 std::string unknown_encoding(std::string_view name) {
     std::string msg = "lexaro: unknown encoding: " + std::string(name) + " (built-in: ";

@@ -234,7 +234,7 @@ Expected<Vocab> Vocab::from_bytes(std::span<const uint8_t> bytes, std::string_vi
     Vocab v;
     v.n_tokens = n;
 
-    // ---- step 1-2: token bytes, offsets, lengths, id map ----
+    // ---- token bytes, offsets, lengths, id map ----
     v.token_offsets.reserve(size_t(n) + 1);
     v.token_offsets.push_back(0);
     v.token_len.resize(n);
@@ -272,7 +272,7 @@ Expected<Vocab> Vocab::from_bytes(std::span<const uint8_t> bytes, std::string_vi
         }
     }
 
-    // ---- step 3: the trie; path[] keeps the node after each byte of each token ----
+    // ---- the trie; path[] keeps the node after each byte of each token ----
     Trie trie;
     if (!build_trie(v, trie))
         return Error{"lexaro: trie too large for packed e2 (max 2^20 nodes): " + std::string(source)};
@@ -293,7 +293,7 @@ Expected<Vocab> Vocab::from_bytes(std::span<const uint8_t> bytes, std::string_vi
         v.all_bytes &= v.byte_token[b] != NONE;
     }
 
-    // ---- step 4: direct tables of the first two bytes (pair2_node was filled by the trie build) ----
+    // ---- direct tables of the first two bytes (pair2_node was filled by the trie build) ----
     v.pair2_token.assign(65536, NONE);
     for (uint32_t b0 = 0; b0 < 256; ++b0) {
         const uint32_t n1 = v.byte_node[b0];
@@ -305,7 +305,7 @@ Expected<Vocab> Vocab::from_bytes(std::span<const uint8_t> bytes, std::string_vi
         }
     }
 
-    // ---- step 7: distinct two-byte steps, one per child node reached ----
+    // ---- distinct two-byte steps, one per child node reached ----
     std::vector<TwoByteStep> two;
     {
         std::vector<uint8_t> seen(v.node_token.size(), 0);
@@ -323,7 +323,7 @@ Expected<Vocab> Vocab::from_bytes(std::span<const uint8_t> bytes, std::string_vi
         }
     }
 
-    // ---- step 8: edge1, the last byte of tokens of odd length >= 3 ----
+    // ---- edge1, the last byte of tokens of odd length >= 3 ----
     {
         uint64_t odd = 0;
         for (uint32_t t = 0; t < n; ++t) odd += (v.token_len[t] >= 3 && (v.token_len[t] & 1));
@@ -344,7 +344,7 @@ Expected<Vocab> Vocab::from_bytes(std::span<const uint8_t> bytes, std::string_vi
         }
     }
 
-    // ---- step 9: edge2, doubled until no run of occupied slots reaches size / 2048 ----
+    // ---- edge2, doubled until no run of occupied slots reaches size / 2048 ----
     for (uint64_t slots = table_size_for_load(two.size(), uint64_t(1) << 17);; slots *= 2) {
         if (slots > EDGE2_MAX_SLOTS)
             return bad_vocab("two-byte trie steps cluster beyond the table limit", source);
@@ -361,7 +361,7 @@ Expected<Vocab> Vocab::from_bytes(std::span<const uint8_t> bytes, std::string_vi
     }
     two = {};
 
-    // ---- step 10: next_prefix ----
+    // ---- next_prefix ----
     v.next_prefix.assign(n, NONE);
     for (uint32_t t = 0; t < n; ++t) {
         const uint32_t len = v.token_len[t], off = v.token_offsets[t];
@@ -374,7 +374,7 @@ Expected<Vocab> Vocab::from_bytes(std::span<const uint8_t> bytes, std::string_vi
         }
     }
 
-    // ---- steps 11-14: split and pair_merge, in id order. The build tests each pair about once, so it
+    // ---- split and pair_merge, in id order. The build tests each pair about once, so it
     // skips the memo, which therefore starts all zero. ----
     {
         const uint64_t slots = pow2_at_least(uint64_t(n) * 2);
@@ -411,7 +411,7 @@ Expected<Vocab> Vocab::from_bytes(std::span<const uint8_t> bytes, std::string_vi
         }
     }
 
-    // ---- step 16: three-byte UTF-8 starts ----
+    // ---- three-byte UTF-8 starts ----
     v.cp3_node.assign(65536, 0);
     v.cp3_token.assign(65536, NONE);
     for (uint32_t c0 = 0xE0; c0 <= 0xEF; ++c0)
