@@ -5,13 +5,12 @@
 // ASCII runs. Fast = false decodes and classifies every character one by one, without block scans;
 // it gives the same pieces and serves as the yardstick of the fast paths in tests.
 #pragma once
-#include <emmintrin.h>
-
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
+#include "core/byte_class.h"
 #include "core/pretok.h"
 
 namespace lexaro::cl100k {
@@ -89,30 +88,24 @@ constexpr std::array<uint8_t, 256> make_byte_kinds() {
 }
 inline constexpr std::array<uint8_t, 256> BYTE_KIND = make_byte_kinds();
 
-// Bit i set when byte i of the block lies in [lo, lo + n).
-inline uint32_t in_range_mask(__m128i b, uint8_t lo, uint8_t n) {
-    const __m128i shifted = _mm_sub_epi8(b, _mm_set1_epi8(char(lo + 0x80)));  // [lo, lo+n) -> [-128, -128+n)
-    return uint32_t(_mm_movemask_epi8(_mm_cmplt_epi8(shifted, _mm_set1_epi8(char(-128 + n)))));
-}
-inline uint32_t eq_mask(__m128i b, uint8_t c) {
-    return uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi8(b, _mm_set1_epi8(char(c)))));
-}
-inline uint32_t letter_mask(__m128i b) { return in_range_mask(_mm_or_si128(b, _mm_set1_epi8(0x20)), 'a', 26); }
-inline uint32_t digit_mask(__m128i b) { return in_range_mask(b, '0', 10); }
-inline uint32_t space_mask(__m128i b) { return in_range_mask(b, 0x09, 5) | eq_mask(b, ' '); }
-inline uint32_t newline_mask(__m128i b) { return eq_mask(b, '\n') | eq_mask(b, '\r'); }
-inline uint32_t punct_mask(__m128i b) {
-    const uint32_t ascii = ~uint32_t(_mm_movemask_epi8(b)) & 0xFFFF;
+using byte16::Block;
+
+inline uint32_t letter_mask(Block b) { return byte16::in_range(byte16::or_each(b, 0x20), 'a', 26); }
+inline uint32_t digit_mask(Block b) { return byte16::in_range(b, '0', 10); }
+inline uint32_t space_mask(Block b) { return byte16::in_range(b, 0x09, 5) | byte16::equal_to(b, ' '); }
+inline uint32_t newline_mask(Block b) { return byte16::equal_to(b, '\n') | byte16::equal_to(b, '\r'); }
+inline uint32_t punct_mask(Block b) {
+    const uint32_t ascii = ~byte16::high(b) & 0xFFFF;
     return ascii & ~(letter_mask(b) | digit_mask(b) | space_mask(b));
 }
 
-inline __m128i load16(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+inline Block load16(const uint8_t* p) { return byte16::load(p); }
 
 // The last n < 16 bytes of the text, from q. Bit i of (mask(bytes) >> shift) describes byte q + i,
 // for the bits in `valid`. Reads the text's last 16 bytes when it has that many, else a padded
 // copy: nothing outside the text is read.
 struct Tail {
-    __m128i bytes;
+    Block bytes;
     uint32_t shift;
     uint32_t valid;
 };
@@ -121,9 +114,9 @@ inline Tail load_tail(const uint8_t* t, size_t q, size_t len) {
     const size_t n = len - q;
     const uint32_t valid = (1u << n) - 1;
     if (len >= 16) return {load16(t + len - 16), uint32_t(16 - n), valid};
-    alignas(16) uint8_t copy[16] = {};
+    uint8_t copy[16] = {};
     std::memcpy(copy, t + q, n);
-    return {_mm_load_si128(reinterpret_cast<const __m128i*>(copy)), 0, valid};
+    return {load16(copy), 0, valid};
 }
 
 // End of the run of bytes accepted by `mask` from q (q <= len).
@@ -146,7 +139,7 @@ inline size_t skip_ascii_space(const uint8_t* t, size_t q, size_t len, size_t& n
         return stop;
     };
     for (; len - q >= 16; q += 16) {
-        const __m128i b = load16(t + q);
+        const Block b = load16(t + q);
         if (const uint32_t stop = scan(space_mask(b), newline_mask(b), 0xFFFF)) return q + uint32_t(__builtin_ctz(stop));
     }
     if (q == len) return len;
@@ -176,7 +169,7 @@ template <bool Fast>
     while (q < len) {
         if constexpr (Fast) {
             if (t[q] < 0x80) {  // block scans only where ASCII continues the run, not before every character
-                q = skip_run(t, q, len, [](__m128i b) { return letter_mask(b); });
+                q = skip_run(t, q, len, [](Block b) { return letter_mask(b); });
                 if (q == len || t[q] < 0x80) break;
             }
         }
@@ -192,7 +185,7 @@ template <bool Fast>
 [[gnu::always_inline]] inline size_t letter_run_end(const UClass& u, const uint8_t* t, size_t len, size_t q) {
     if constexpr (Fast) {
         if (q < len && t[q] < 0x80) {
-            q = skip_run(t, q, len, [](__m128i b) { return letter_mask(b); });
+            q = skip_run(t, q, len, [](Block b) { return letter_mask(b); });
             if (q == len || t[q] < 0x80) return q;
         }
     }
@@ -205,7 +198,7 @@ template <bool Fast>
     while (q < len) {
         if constexpr (Fast) {
             if (t[q] < 0x80) {
-                q = skip_run(t, q, len, [](__m128i b) { return punct_mask(b); });
+                q = skip_run(t, q, len, [](Block b) { return punct_mask(b); });
                 if (q == len || t[q] < 0x80) break;
             }
         }
@@ -220,9 +213,9 @@ template <bool Fast>
 template <bool Fast>
 [[gnu::always_inline]] inline size_t punct_piece_end(const UClass& u, const uint8_t* t, size_t len, size_t q) {
     if constexpr (Fast) {
-        q = skip_run(t, q, len, [](__m128i b) { return punct_mask(b); });
+        q = skip_run(t, q, len, [](Block b) { return punct_mask(b); });
         if (q < len && t[q] >= 0x80) q = punct_run_rest<Fast>(u, t, len, q);
-        return skip_run(t, q, len, [](__m128i b) { return newline_mask(b); });
+        return skip_run(t, q, len, [](Block b) { return newline_mask(b); });
     }
     q = punct_run_rest<Fast>(u, t, len, q);
     while (q < len && is_newline(t[q])) ++q;

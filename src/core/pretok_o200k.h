@@ -8,10 +8,8 @@
 #include <string_view>
 #include <utility>
 #include <vector>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
+#include "core/byte_class.h"
 #include "core/expected.h"
 #include "core/pretok.h"
 
@@ -94,45 +92,22 @@ inline bool o_byte_punct(uint8_t b) {
     return b < 0x80 && !o_byte_letter(b) && !o_byte_digit(b) && !o_byte_space(b);
 }
 
-#if defined(__SSE2__)
-// Bit i set when byte i of the block lies in [first, first + span].
-inline unsigned o_block_range(__m128i v, uint8_t first, uint8_t span) {
-    const __m128i d = _mm_sub_epi8(v, _mm_set1_epi8(char(first)));
-    return unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(d, _mm_set1_epi8(char(span))), d)));
-}
-inline __m128i o_load(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
-inline unsigned o_block_upper(const uint8_t* p) { return o_block_range(o_load(p), 0x41, 25); }
-inline unsigned o_block_lower(const uint8_t* p) { return o_block_range(o_load(p), 0x61, 25); }
+inline unsigned o_block_upper(const uint8_t* p) { return byte16::in_range(byte16::load(p), 0x41, 26); }
+inline unsigned o_block_lower(const uint8_t* p) { return byte16::in_range(byte16::load(p), 0x61, 26); }
 inline unsigned o_block_space(const uint8_t* p) {
-    const __m128i v = o_load(p);
-    return o_block_range(v, 0x09, 4) | unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(0x20))));
+    const byte16::Block v = byte16::load(p);
+    return byte16::in_range(v, 0x09, 5) | byte16::equal_to(v, 0x20);
 }
 inline unsigned o_block_newline(const uint8_t* p) {
-    const __m128i v = o_load(p);
-    return unsigned(_mm_movemask_epi8(
-        _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(0x0A)), _mm_cmpeq_epi8(v, _mm_set1_epi8(0x0D)))));
+    const byte16::Block v = byte16::load(p);
+    return byte16::equal_to(v, 0x0A) | byte16::equal_to(v, 0x0D);
 }
 inline unsigned o_block_punct(const uint8_t* p) {
-    const __m128i v = o_load(p);
-    const unsigned other = o_block_range(_mm_or_si128(v, _mm_set1_epi8(0x20)), 0x61, 25) |
-                           o_block_range(v, 0x30, 9) | o_block_range(v, 0x09, 4) |
-                           unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(0x20)))) |
-                           unsigned(_mm_movemask_epi8(v));  // bytes of 0x80 and above
+    const byte16::Block v = byte16::load(p);
+    const unsigned other = byte16::in_range(byte16::or_each(v, 0x20), 0x61, 26) | byte16::in_range(v, 0x30, 10) |
+                           byte16::in_range(v, 0x09, 5) | byte16::equal_to(v, 0x20) | byte16::high(v);
     return ~other & 0xFFFF;
 }
-#else
-template <bool (*InClass)(uint8_t)>
-inline unsigned o_block_bytes(const uint8_t* p) {
-    unsigned m = 0;
-    for (unsigned i = 0; i < 16; ++i) m |= unsigned(InClass(p[i])) << i;
-    return m;
-}
-inline unsigned o_block_upper(const uint8_t* p) { return o_block_bytes<o_byte_upper>(p); }
-inline unsigned o_block_lower(const uint8_t* p) { return o_block_bytes<o_byte_lower>(p); }
-inline unsigned o_block_space(const uint8_t* p) { return o_block_bytes<o_byte_space>(p); }
-inline unsigned o_block_newline(const uint8_t* p) { return o_block_bytes<o_byte_newline>(p); }
-inline unsigned o_block_punct(const uint8_t* p) { return o_block_bytes<o_byte_punct>(p); }
-#endif
 
 // First position at or after i whose byte is outside the class; full blocks first, then byte by byte
 // so that nothing past `end` is read.
