@@ -1,4 +1,5 @@
-// The built-in data set, linked into the library from data/ (see builtin_data.S.in).
+// The built-in data set, linked into the library from data/ (by builtin_data.S.in, or as arrays written
+// by cmake/embed_data.cmake for compilers without .incbin).
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -6,7 +7,7 @@
 
 #define LEXARO_DECLARE_BLOB(name) \
     extern "C" const uint8_t name##_begin[]; \
-    extern "C" const uint8_t name##_end[];
+    extern "C" const uint64_t name##_size;
 
 LEXARO_DECLARE_BLOB(lexaro_cl100k_vocab)
 LEXARO_DECLARE_BLOB(lexaro_o200k_vocab)
@@ -20,9 +21,7 @@ LEXARO_DECLARE_BLOB(lexaro_uniclass_o200k)
 namespace lexaro::builtin {
 
 #define LEXARO_BLOB_SPAN(fn, name) \
-    inline std::span<const uint8_t> fn() { \
-        return {name##_begin, static_cast<size_t>(name##_end - name##_begin)}; \
-    }
+    inline std::span<const uint8_t> fn() { return {name##_begin, static_cast<size_t>(name##_size)}; }
 LEXARO_BLOB_SPAN(cl100k_vocab, lexaro_cl100k_vocab)
 LEXARO_BLOB_SPAN(o200k_vocab, lexaro_o200k_vocab)
 LEXARO_BLOB_SPAN(cl100k_special, lexaro_cl100k_special)

@@ -4,17 +4,15 @@
 #include <new>
 #include <vector>
 
+#include "core/platform.h"
+
 namespace lexaro {
 
-// `bytes` of zeroed memory (throws std::bad_alloc). Pages become resident only when first touched; a
-// region of HUGE_PAGES_FROM or more is rounded up to whole 2 MiB pages, aligned to them, and asks for
-// transparent huge pages, so that a table read at random positions costs a few large faults and few TLB
-// misses instead of one of each per 4 KiB. (The large tables are powers of two: the rounding wastes
-// nothing there, and a 1 MiB cache table stays on small pages, within its share of the budget.)
+// Regions of this size or more are made of 2 MiB pages (see map_zeroed in platform.h). The large tables
+// are powers of two: the rounding wastes nothing there, and a 1 MiB cache table stays on small pages,
+// within its share of the budget.
 inline constexpr size_t HUGE_PAGES_FROM = size_t(2) << 20;
-bool wants_huge_pages(size_t bytes);
-void* map_zeroed(size_t bytes);
-void unmap_zeroed(void* p, size_t bytes);
+inline bool wants_huge_pages(size_t bytes) { return bytes >= HUGE_PAGES_FROM; }
 
 // An allocator for the vocabulary's large lookup tables: arrays of HUGE_PAGES_FROM or more come from
 // map_zeroed (huge pages where the system gives them), smaller ones from the heap.

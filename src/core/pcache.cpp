@@ -5,9 +5,8 @@
 #include <mutex>
 #include <new>
 
-#include <pthread.h>
-
 #include "core/pages.h"
+#include "core/platform.h"
 #include "core/utf8.h"
 
 namespace lexaro {
@@ -67,7 +66,7 @@ void release_pool_in_child() {
     live_table_bytes.store(bytes);
     shared_pool.mutex.unlock();
 }
-const int FORK_HANDLERS = pthread_atfork(hold_pool_for_fork, release_pool_in_parent, release_pool_in_child);
+const bool FORK_HANDLERS = on_fork(hold_pool_for_fork, release_pool_in_parent, release_pool_in_child);
 
 uint64_t largest_table_for(uint64_t workers) {
     if (workers <= 2) return 16 * MIB;

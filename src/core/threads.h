@@ -4,8 +4,9 @@
 
 namespace lexaro {
 
-// Processors in the affinity mask, lowered to the control group's CPU quota (cgroup v2 cpu.max or
-// v1 cpu.cfs_quota_us / cpu.cfs_period_us) where one is set; 4 when nothing can be determined.
+// Processors the system lets this process use (on Linux the affinity mask, lowered to the control
+// group's CPU quota: cgroup v2 cpu.max or v1 cpu.cfs_quota_us / cpu.cfs_period_us, where one is set);
+// else std::thread::hardware_concurrency(); 4 when nothing can be determined.
 uint64_t available_parallelism();
 
 // Worker threads for a batch of n texts when the caller asks for `threads` (0: one per usable

@@ -1,12 +1,11 @@
 #include "python/convert.h"
 
-#include <unistd.h>
-
-#include "core/id_items.h"
-
 #include <algorithm>
 #include <cstring>
 #include <new>
+
+#include "core/id_items.h"
+#include "core/platform.h"
 
 namespace lexaro::py {
 
@@ -187,10 +186,7 @@ bool noted(bool ok, const char* param) {
 }  // namespace
 
 uint64_t physical_memory() {
-    static const uint64_t bytes = [] {
-        const long pages = sysconf(_SC_PHYS_PAGES), page = sysconf(_SC_PAGESIZE);
-        return pages > 0 && page > 0 ? uint64_t(pages) * uint64_t(page) : 0;
-    }();
+    static const uint64_t bytes = physical_memory_bytes();
     return bytes;
 }
 
