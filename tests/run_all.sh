@@ -5,7 +5,9 @@
 # build and smoke test on every supported Python version present, the Python tests, the fuzz targets for
 # a short fixed time each, a short run of the data-file mutation harness, and the Python tests again
 # against an AddressSanitizer + UndefinedBehaviorSanitizer build of the extension in a virtual
-# environment of its own (build/asan-venv). Every build treats compiler warnings as errors.
+# environment of its own (build/asan-venv); and the other platforms' builds of tests/platforms.sh (Clang,
+# the scalar byte-class path, the generated-source data, arm64 under QEMU, Windows under Wine). Every build
+# treats compiler warnings as errors.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -38,6 +40,8 @@ cmake --build build/tsan -j2 --target test_batch test_pcache test_flat_ids
 TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build/tsan --output-on-failure -R '^(test_batch|test_pcache|test_flat_ids)$'
 
 bash tests/python_versions.sh
+
+PYTHON="$PY" bash tests/platforms.sh
 
 "$PY" -m pytest -q tests/python
 

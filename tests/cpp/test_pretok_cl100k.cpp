@@ -81,7 +81,7 @@ std::string random_text(std::mt19937_64& rng, size_t max_len) {
         "\xf0\x9d\x9f\x8e",  // U+1D7CE, supplementary digit
         "\xf0\x9f\x98\x80",  // emoji, punctuation
         "\x80", "\xaa", "\xbf", "\xff", "\xf8", "\xc0", "\xe2\x80", "\xf0\x9f\x98",
-        "\xc0\x0a", "\xc0\x8a", "\xe2\x80\x0a", "\xc3" "A",  // lenient decoding: continuation bytes not checked
+        "\xc0\x0a", "\xc0\x8a", "\xe2\x80\x0a", "\xc3\x41",  // lenient decoding: continuation bytes not checked
     };
     constexpr size_t N = sizeof(FRAGMENTS) / sizeof(FRAGMENTS[0]);
     const size_t target = rng() % (max_len + 1);
