@@ -67,12 +67,13 @@ FileRead read_whole_file(const std::string& path, size_t max_bytes) {
         r.error = os_error_text(int(GetLastError()));
         return r;
     }
-    // Only regular files are read. A directory is refused before opening; a console, pipe or other
-    // device after it, by the handle's type, before anything is read from it.
+    // Only regular files are read. A directory is refused before opening, as the system refuses to open
+    // one ("Access is denied"); a console, pipe or other device after it, by the handle's type, before
+    // anything is read from it.
     const DWORD attributes = GetFileAttributesW(wpath.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         r.opened = true;
-        r.error = os_error_text(ERROR_DIRECTORY_NOT_SUPPORTED);
+        r.error = os_error_text(ERROR_ACCESS_DENIED);
         return r;
     }
     const Handle file{CreateFileW(wpath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
