@@ -36,7 +36,8 @@ TEST(embedded_tables_equal_the_data_files) {
 }
 
 TEST(tables_start_aligned) {
-    for (const auto& s : {builtin::cl100k_vocab(), builtin::o200k_vocab(), builtin::uniclass(), builtin::uniclass_o200k()})
+    for (const auto& s :
+         {builtin::cl100k_vocab(), builtin::o200k_vocab(), builtin::uniclass(), builtin::uniclass_o200k()})
         CHECK_EQ(reinterpret_cast<uintptr_t>(s.data()) % 16, uintptr_t(0));
 }
 

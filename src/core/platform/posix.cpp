@@ -24,7 +24,9 @@ namespace {
 // strerror_r is the GNU one (returns the text, possibly a static string) or the POSIX one (fills buf,
 // returns 0): the overload taken follows its result type.
 [[maybe_unused]] const char* strerror_result(const char* text, const char*) { return text; }
-[[maybe_unused]] const char* strerror_result(int status, const char* buf) { return status == 0 ? buf : "Unknown error"; }
+[[maybe_unused]] const char* strerror_result(int status, const char* buf) {
+    return status == 0 ? buf : "Unknown error";
+}
 
 }  // namespace
 
@@ -44,7 +46,7 @@ FileRead read_whole_file(const std::string& path, size_t max_bytes) {
     // without end. The type is checked before opening (no device is opened at all) and again on the
     // open descriptor (the path may have changed in between); O_NONBLOCK keeps the open itself from
     // waiting for a FIFO's writer.
-    struct stat st {};
+    struct stat st{};
     if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
         r.opened = true;
         r.error = os_error_text(S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
