@@ -15,6 +15,8 @@ cpp_files=(
     src/core/special_policy.* src/core/token_spans.h src/core/expected.h
     tests/cpp/check.h tests/cpp/test_decode_text.cpp tests/cpp/test_flat_ids.cpp tests/cpp/test_id_items.cpp
     tests/cpp/test_special.cpp tests/cpp/test_token_spans.cpp tests/cpp/test_huge.cpp
+    src/core/byte_class.h src/core/platform.h src/core/platform/*.cpp
+    tests/cpp/test_byte_class.cpp tests/cpp/test_builtin_data.cpp tests/cpp/test_platform.cpp
     tests/fuzz/*.cpp tests/fuzz/*.h bench/*.cpp
 )
 python_dirs=(python tests bench tools)
