@@ -54,7 +54,7 @@ std::optional<std::string_view> first_refused(const Tokenizer& tok, std::string_
         if (first && s >= *first) break;  // everything from here on comes later in the order
         if (s.empty() || allowed.strings.contains(s)) continue;
         if (std::binary_search(named_specials.begin(), named_specials.end(), std::string_view(s))) continue;
-        if (memmem(text.data(), text.size(), s.data(), s.size()) != nullptr) {
+        if (text.find(s) != std::string_view::npos) {  // memmem is not on every system
             first = s;
             break;
         }
