@@ -40,6 +40,23 @@ uint64_t system_processors();
 // Physical memory in bytes, 0 when the system does not tell.
 uint64_t physical_memory_bytes();
 
+// A per-thread value whose cleanup runs when a thread that set one ends: a pthread key with a destructor on
+// POSIX, a fiber-local slot with a callback on Windows. The objects of the core that live as long as a
+// thread are held this way rather than as thread_local objects with destructors, which some toolchains
+// (MinGW-w64's emulated TLS) destroy after the storage under them was freed. The cleanup is given the
+// value and runs once the thread's own code is done; it must not throw nor touch thread_local variables.
+// It may not run for the thread that ends the process (whose memory goes with it). Keys live as long as
+// the process.
+struct ThreadExitKey {
+    uint64_t handle = 0;
+    void (*cleanup)(void*) = nullptr;
+    bool ok = false;  // false: the system had no key left, and no value can be set
+};
+ThreadExitKey new_thread_exit_key(void (*cleanup)(void*));
+
+// Sets the calling thread's value for `key` (not null); false when it could not be recorded.
+bool set_thread_exit_value(const ThreadExitKey& key, void* value);
+
 // Runs prepare before a fork() and parent / child after it on each side, where the system forks
 // (pthread_atfork); does nothing where it does not. Returns false when the handlers could not be set.
 bool on_fork(void (*prepare)(), void (*parent)(), void (*child)());

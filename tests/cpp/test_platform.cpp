@@ -1,8 +1,12 @@
 // The platform services as every build sees them (natively, under QEMU and under Wine): file reads and
-// their error texts, processor and memory counts.
+// their error texts, processor and memory counts, the cleanup of per-thread values at thread exit.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "check.h"
 #include "core/platform.h"
@@ -13,6 +17,14 @@ namespace {
 
 bool ends_with(const std::string& s, const std::string& tail) {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+std::mutex cleaned_mutex;
+std::vector<const int*> cleaned;  // the values cleaned up, in any order
+
+void record_cleanup(void* value) {
+    const std::lock_guard<std::mutex> lock(cleaned_mutex);
+    cleaned.push_back(static_cast<const int*>(value));
 }
 
 }  // namespace
@@ -51,6 +63,30 @@ TEST(machine_counts) {
                 (unsigned long long)(physical_memory_bytes() >> 20));
     CHECK(system_processors() >= 1);
     CHECK(physical_memory_bytes() >= (uint64_t(64) << 20));
+}
+
+// Each ending thread that set a value has its last value cleaned up, once; one that set none, nothing.
+// Run in rounds of several threads at once: ends of threads racing each other.
+TEST(thread_exit_cleanup) {
+    const ThreadExitKey key = new_thread_exit_key(record_cleanup);
+    CHECK(key.ok);
+    int first[8] = {}, last[8] = {};
+    std::vector<const int*> want;
+    for (int round = 0; round < 10; ++round) {
+        std::vector<std::thread> threads;
+        for (int i = 0; i < 8; ++i)
+            threads.emplace_back([&, i] {
+                if (i == 7) return;
+                if (i % 2 == 0) CHECK(set_thread_exit_value(key, &first[i]));
+                CHECK(set_thread_exit_value(key, &last[i]));
+            });
+        for (std::thread& t : threads) t.join();
+        for (int i = 0; i < 7; ++i) want.push_back(&last[i]);
+    }
+    const std::lock_guard<std::mutex> lock(cleaned_mutex);
+    std::sort(cleaned.begin(), cleaned.end());
+    std::sort(want.begin(), want.end());
+    CHECK(cleaned == want);
 }
 
 TEST_MAIN()

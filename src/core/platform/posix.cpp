@@ -191,6 +191,24 @@ uint64_t physical_memory_bytes() {
     return pages > 0 && page > 0 ? uint64_t(pages) * uint64_t(page) : 0;
 }
 
+ThreadExitKey new_thread_exit_key(void (*cleanup)(void*)) {
+    pthread_key_t key;
+    if (::pthread_key_create(&key, cleanup) != 0) return {};
+    ThreadExitKey k;
+    static_assert(sizeof(pthread_key_t) <= sizeof(k.handle));
+    std::memcpy(&k.handle, &key, sizeof key);
+    k.cleanup = cleanup;
+    k.ok = true;
+    return k;
+}
+
+bool set_thread_exit_value(const ThreadExitKey& key, void* value) {
+    if (!key.ok) return false;
+    pthread_key_t k;
+    std::memcpy(&k, &key.handle, sizeof k);
+    return ::pthread_setspecific(k, value) == 0;
+}
+
 bool on_fork(void (*prepare)(), void (*parent)(), void (*child)()) {
     return ::pthread_atfork(prepare, parent, child) == 0;
 }

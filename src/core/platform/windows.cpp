@@ -153,6 +153,53 @@ uint64_t physical_memory_bytes() {
     return GlobalMemoryStatusEx(&status) ? uint64_t(status.ullTotalPhys) : 0;
 }
 
+// Fiber-local storage rather than thread-local (TlsAlloc has no cleanup): its callback runs when a thread
+// ends, with MSVC's runtime and MinGW's alike. A thread that runs fibers of its own shares one value among
+// them. The callback has the system's calling convention, the cleanup a plain one: the slot holds both the
+// cleanup and the value.
+namespace {
+
+struct FlsValue {
+    void (*cleanup)(void*);
+    void* value;
+};
+
+void NTAPI run_fls_cleanup(void* p) {
+    if (p == nullptr) return;
+    FlsValue* v = static_cast<FlsValue*>(p);
+    v->cleanup(v->value);
+    delete v;
+}
+
+}  // namespace
+
+ThreadExitKey new_thread_exit_key(void (*cleanup)(void*)) {
+    const DWORD index = FlsAlloc(run_fls_cleanup);
+    if (index == FLS_OUT_OF_INDEXES) return {};
+    ThreadExitKey k;
+    k.handle = index;
+    k.cleanup = cleanup;
+    k.ok = true;
+    return k;
+}
+
+bool set_thread_exit_value(const ThreadExitKey& key, void* value) {
+    if (!key.ok) return false;
+    const DWORD index = DWORD(key.handle);
+    FlsValue* old = static_cast<FlsValue*>(FlsGetValue(index));
+    if (old != nullptr) {  // a second value on this thread replaces the first
+        old->value = value;
+        return true;
+    }
+    FlsValue* fresh = new (std::nothrow) FlsValue{key.cleanup, value};
+    if (fresh == nullptr) return false;
+    if (!FlsSetValue(index, fresh)) {
+        delete fresh;
+        return false;
+    }
+    return true;
+}
+
 // No fork on Windows: nothing to prepare for.
 bool on_fork(void (*)(), void (*)(), void (*)()) { return true; }
 
