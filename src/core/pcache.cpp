@@ -38,21 +38,42 @@ bool make_room_in_pool(size_t more) {
 struct Holder {
     std::vector<PretokenCache> caches;  // at most two, in the order they were added
     bool in_use = false;
-
-    // Nothing here may throw: a thread_local whose constructor or destructor throws ends the process.
-    Holder() = default;
-    ~Holder() {  // thread exit: park every real cache in the pool
-        std::lock_guard<std::mutex> lock(shared_pool.mutex);
-        if (!make_room_in_pool(caches.size())) {
-            for (const PretokenCache& c : caches) live_table_bytes.fetch_sub(c.table_bytes());  // freed with the holder
-            return;
-        }
-        for (PretokenCache& c : caches)
-            if (c.slot_count > 0) shared_pool.caches.push_back(std::move(c));
-    }
 };
 
-thread_local Holder CACHES;
+// Thread exit: parks every real cache in the pool and frees the holder. Nothing here may throw.
+void release_holder(void* p) {
+    Holder* holder = static_cast<Holder*>(p);
+    {
+        std::lock_guard<std::mutex> lock(shared_pool.mutex);
+        if (!make_room_in_pool(holder->caches.size())) {
+            for (const PretokenCache& c : holder->caches) live_table_bytes.fetch_sub(c.table_bytes());  // freed below
+        } else {
+            for (PretokenCache& c : holder->caches)
+                if (c.slot_count > 0) shared_pool.caches.push_back(std::move(c));
+        }
+    }
+    delete holder;
+}
+
+const ThreadExitKey HOLDER_KEY = new_thread_exit_key(release_holder);
+
+// The calling thread's holder, made on first use and released by release_holder when the thread ends: a
+// plain pointer, as a thread_local object's destructor may not run in time on every toolchain.
+thread_local Holder* CACHES = nullptr;
+
+// The calling thread's holder, or null when it cannot have one (no memory, or no way to release it when
+// the thread ends: its caches would be lost to the budget for good).
+Holder* thread_holder() {
+    if (CACHES != nullptr) return CACHES;
+    Holder* holder = new (std::nothrow) Holder;
+    if (holder == nullptr) return nullptr;
+    if (!set_thread_exit_value(HOLDER_KEY, holder)) {
+        delete holder;
+        return nullptr;
+    }
+    CACHES = holder;
+    return holder;
+}
 
 // A fork copies only the forking thread: the pool's mutex is held across it, so that no other thread
 // holds it at that moment, and released on both sides. In the child the caches of the threads that
@@ -62,7 +83,8 @@ void release_pool_in_parent() { shared_pool.mutex.unlock(); }
 void release_pool_in_child() {
     uint64_t bytes = 0;
     for (const PretokenCache& c : shared_pool.caches) bytes += c.table_bytes();
-    for (const PretokenCache& c : CACHES.caches) bytes += c.table_bytes();
+    if (CACHES != nullptr)
+        for (const PretokenCache& c : CACHES->caches) bytes += c.table_bytes();
     live_table_bytes.store(bytes);
     shared_pool.mutex.unlock();
 }
@@ -310,13 +332,15 @@ void probe_long(PretokenCache& cache, const Vocab& v, const uint8_t* p, size_t l
 }
 
 CacheLease::~CacheLease() {
-    if (holds_holder) CACHES.in_use = false;
+    if (holds_holder) CACHES->in_use = false;
 }
 
 void acquire_cache(CacheLease& lease, uint64_t tokenizer_id, uint64_t workers) {
-    Holder& holder = CACHES;
     lease.holds_holder = false;
     lease.cache = &lease.temporary;
+    Holder* held = thread_holder();
+    if (held == nullptr) return;  // run uncached
+    Holder& holder = *held;
     if (holder.in_use) return;  // re-entry on this thread: run uncached
     holder.in_use = true;
     lease.holds_holder = true;
@@ -363,7 +387,8 @@ void acquire_cache(CacheLease& lease, uint64_t tokenizer_id, uint64_t workers) {
 }
 
 void park_thread_caches() {
-    Holder& holder = CACHES;
+    if (CACHES == nullptr) return;
+    Holder& holder = *CACHES;
     if (holder.in_use || holder.caches.empty()) return;
     std::lock_guard<std::mutex> lock(shared_pool.mutex);
     if (!make_room_in_pool(holder.caches.size())) return;  // out of memory: the caches stay with this thread
@@ -376,7 +401,8 @@ uint64_t live_cache_bytes() { return live_table_bytes.load(); }
 
 std::vector<uint64_t> held_cache_ids() {
     std::vector<uint64_t> ids;
-    for (const PretokenCache& c : CACHES.caches) ids.push_back(c.tokenizer_id);
+    if (CACHES != nullptr)
+        for (const PretokenCache& c : CACHES->caches) ids.push_back(c.tokenizer_id);
     return ids;
 }
 
