@@ -1,6 +1,6 @@
 #include "core/ascii_classes.h"
 
-#include "core/pretok.h"
+#include "core/class_table.h"
 
 namespace lexaro {
 

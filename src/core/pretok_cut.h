@@ -44,9 +44,9 @@ inline constexpr uint8_t ANY_CLASS = IS_LETTER | IS_NUMBER | IS_SPACE;  // none 
 
 inline uint8_t char_class(const UClass& u, uint32_t cp) {
     if (cp <= 0xFFFF) return u.bmp[cp] & ANY_CLASS;
-    return uint8_t(ranges_contain(u.lo0.data(), u.hi0.data(), u.lo0.size(), cp) * IS_LETTER |
-                   ranges_contain(u.lo1.data(), u.hi1.data(), u.lo1.size(), cp) * IS_NUMBER |
-                   ranges_contain(u.lo2.data(), u.hi2.data(), u.lo2.size(), cp) * IS_SPACE);
+    return uint8_t(u.contains_supplementary(CLASS_LETTER, cp) * IS_LETTER |
+                   u.contains_supplementary(CLASS_NUMBER, cp) * IS_NUMBER |
+                   u.contains_supplementary(CLASS_SPACE, cp) * IS_SPACE);
 }
 
 inline bool is_newline(uint8_t b) { return b == '\n' || b == '\r'; }

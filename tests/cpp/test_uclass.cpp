@@ -27,7 +27,7 @@ TEST(builtin_classes) {
     CHECK(o.contains(CLASS_UPPER, 'A') && !o.contains(CLASS_UPPER, 'a'));
     CHECK(o.contains(CLASS_LOWER, 'z') && !o.contains(CLASS_LOWER, 'Z'));
     // the first three o200k lists are the cl100k lists
-    CHECK(o.lo[0] == u.lo0 && o.hi[1] == u.hi1 && o.lo[2] == u.lo2);
+    CHECK(o.lo[0] == u.lo[0] && o.hi[1] == u.hi[1] && o.lo[2] == u.lo[2]);
     CHECK_EQ(o.lo[3].size(), size_t(1300));
     CHECK_EQ(o.lo[4].size(), size_t(1282));
 }
