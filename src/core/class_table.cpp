@@ -34,20 +34,6 @@ Expected<Ranges> read_ranges(std::span<const uint8_t> bytes, size_t& pos, std::s
     return out;
 }
 
-bool ranges_contain(const uint32_t* lo, const uint32_t* hi, size_t count, uint32_t c) {
-    size_t low = 0, high = count;  // half-open [low, high)
-    while (low < high) {
-        const size_t mid = low + (high - low) / 2;
-        if (c < lo[mid])
-            high = mid;
-        else if (c <= hi[mid])
-            return true;
-        else
-            low = mid + 1;
-    }
-    return false;
-}
-
 void mark_bmp(std::vector<uint8_t>& bmp, const Ranges& r, uint32_t k) {
     for (size_t i = 0; i < r.lo.size(); ++i) {
         if (r.lo[i] > 0xFFFF) continue;

@@ -36,8 +36,21 @@ Expected<Ranges> read_ranges(std::span<const uint8_t> bytes, size_t& pos, std::s
 // Sets bit k of bmp[c] for every c <= 0xFFFF in the ranges.
 void mark_bmp(std::vector<uint8_t>& bmp, const Ranges& r, uint32_t k);
 
-// Binary search over sorted, disjoint ranges (used above U+FFFF).
-bool ranges_contain(const uint32_t* lo, const uint32_t* hi, size_t count, uint32_t c);
+// Binary search over sorted, disjoint ranges (used above U+FFFF). Inline: the cutting loops of a
+// family keep it in their own code.
+inline bool ranges_contain(const uint32_t* lo, const uint32_t* hi, size_t count, uint32_t c) {
+    size_t low = 0, high = count;  // half-open [low, high)
+    while (low < high) {
+        const size_t mid = low + (high - low) / 2;
+        if (c < lo[mid])
+            high = mid;
+        else if (c <= hi[mid])
+            return true;
+        else
+            low = mid + 1;
+    }
+    return false;
+}
 
 // The classes 0 .. Lists-1 of a uniclass file that holds that many range lists, in that order.
 template <uint32_t Lists>
