@@ -12,8 +12,8 @@ BIN=$(dirname "$PY")
 cpp_files=(
     src/python/*.cpp src/python/*.h
     src/core/decode_text.* src/core/fan_out.h src/core/flat_ids.* src/core/id_items.* src/core/special_index.*
-    src/core/special_policy.* src/core/token_spans.h src/core/expected.h src/core/class_table.*
-    tests/cpp/check.h tests/cpp/test_decode_text.cpp tests/cpp/test_flat_ids.cpp tests/cpp/test_id_items.cpp
+    src/core/special_policy.* src/core/token_spans.h src/core/expected.h src/core/class_table.* src/core/pretok_chars.h src/core/pretok_driver.h
+    tests/cpp/check.h tests/cpp/pretok_harness.h tests/cpp/test_decode_text.cpp tests/cpp/test_flat_ids.cpp tests/cpp/test_id_items.cpp
     tests/cpp/test_special.cpp tests/cpp/test_token_spans.cpp tests/cpp/test_huge.cpp
     src/core/byte_class.h src/core/platform.h src/core/platform/*.cpp
     tests/cpp/test_byte_class.cpp tests/cpp/test_builtin_data.cpp tests/cpp/test_platform.cpp

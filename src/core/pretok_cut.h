@@ -1,9 +1,8 @@
 // Cutting text into cl100k pre-tokens: the per-character rules, with ASCII fast paths in front.
 //
-// cut_cl100k<Fast>(u, text, len, emit) calls emit(piece, piece_len) for every piece in order.
-// Fast = true is the encode loop: byte-level dispatch for ASCII pieces and 16-byte block scans of
-// ASCII runs. Fast = false decodes and classifies every character one by one, without block scans;
-// it gives the same pieces and serves as the yardstick of the fast paths in tests.
+// Cl100kRules gives them to the shared loops (pretok_driver.h). The fast path is byte-level dispatch for
+// ASCII pieces and 16-byte block scans of ASCII runs; the per-character rules decode and classify every
+// character one by one, without block scans.
 #pragma once
 #include <array>
 #include <cstddef>
@@ -12,30 +11,11 @@
 
 #include "core/byte_class.h"
 #include "core/pretok.h"
+#include "core/pretok_chars.h"
 
 namespace lexaro::cl100k {
 
-// ---- characters: lenient decoding and classes ----
-
-struct Char {
-    uint32_t cp;
-    uint32_t len;  // bytes, 1 to 4
-};
-
-// A lead byte starts a 2-, 3- or 4-byte sequence when that many bytes remain; the following bytes
-// are taken as they are. Anything else (stray continuation, 0xF8-0xFF, truncated lead) is one
-// character whose code point is the byte value.
-inline Char decode_char(const uint8_t* t, size_t len, size_t pos) {
-    const uint32_t b = t[pos];
-    const size_t left = len - pos;
-    if (b < 0x80) return {b, 1};
-    if ((b & 0xE0) == 0xC0 && left >= 2) return {(b & 0x1F) << 6 | (t[pos + 1] & 0x3Fu), 2};
-    if ((b & 0xF0) == 0xE0 && left >= 3)
-        return {(b & 0x0F) << 12 | (t[pos + 1] & 0x3Fu) << 6 | (t[pos + 2] & 0x3Fu), 3};
-    if ((b & 0xF8) == 0xF0 && left >= 4)
-        return {(b & 0x07) << 18 | (t[pos + 1] & 0x3Fu) << 12 | (t[pos + 2] & 0x3Fu) << 6 | (t[pos + 3] & 0x3Fu), 4};
-    return {b, 1};
-}
+// ---- character classes ----
 
 inline constexpr uint8_t IS_LETTER = 1u << CLASS_LETTER;
 inline constexpr uint8_t IS_NUMBER = 1u << CLASS_NUMBER;
@@ -44,9 +24,9 @@ inline constexpr uint8_t ANY_CLASS = IS_LETTER | IS_NUMBER | IS_SPACE;  // none 
 
 inline uint8_t char_class(const UClass& u, uint32_t cp) {
     if (cp <= 0xFFFF) return u.bmp[cp] & ANY_CLASS;
-    return uint8_t(u.contains_supplementary(CLASS_LETTER, cp) * IS_LETTER |
-                   u.contains_supplementary(CLASS_NUMBER, cp) * IS_NUMBER |
-                   u.contains_supplementary(CLASS_SPACE, cp) * IS_SPACE);
+    return uint8_t(ranges_contain(u.lo[0].data(), u.hi[0].data(), u.lo[0].size(), cp) * IS_LETTER |
+                   ranges_contain(u.lo[1].data(), u.hi[1].data(), u.lo[1].size(), cp) * IS_NUMBER |
+                   ranges_contain(u.lo[2].data(), u.hi[2].data(), u.lo[2].size(), cp) * IS_SPACE);
 }
 
 inline bool is_newline(uint8_t b) { return b == '\n' || b == '\r'; }
@@ -150,19 +130,6 @@ inline size_t skip_ascii_space(const uint8_t* t, size_t q, size_t len, size_t& n
 
 // ---- the runs of the general rules ----
 
-// End of the contraction ('s 't 'm 'd 'll 're 've, letters in either case) after the apostrophe at
-// pos; 0 when there is none.
-inline size_t contraction_end(const uint8_t* t, size_t len, size_t pos) {
-    const size_t left = len - pos;
-    if (left < 2) return 0;
-    const uint8_t l1 = t[pos + 1] | 0x20;  // lower case for letters; no other byte maps onto one
-    if (l1 == 's' || l1 == 't' || l1 == 'm' || l1 == 'd') return pos + 2;
-    if (left < 3) return 0;
-    const uint8_t l2 = t[pos + 2] | 0x20;
-    if ((l1 == 'l' && l2 == 'l') || (l1 == 'r' && l2 == 'e') || (l1 == 'v' && l2 == 'e')) return pos + 3;
-    return 0;
-}
-
 // The rest of a letter run from q, character by character.
 template <bool Fast>
 [[gnu::noinline]] size_t letter_run_rest(const UClass& u, const uint8_t* t, size_t len, size_t q) {
@@ -173,7 +140,7 @@ template <bool Fast>
                 if (q == len || t[q] < 0x80) break;
             }
         }
-        const Char c = decode_char(t, len, q);
+        const Char c = decode_char(t, q, len);
         if (!(char_class(u, c.cp) & IS_LETTER)) break;
         q += c.len;
     }
@@ -202,7 +169,7 @@ template <bool Fast>
                 if (q == len || t[q] < 0x80) break;
             }
         }
-        const Char c = decode_char(t, len, q);
+        const Char c = decode_char(t, q, len);
         if (char_class(u, c.cp) & ANY_CLASS) break;
         q += c.len;
     }
@@ -233,7 +200,7 @@ inline size_t space_piece_end(const UClass& u, const uint8_t* t, size_t len, siz
             q = r;
             if (q == len || t[q] < 0x80) break;
         }
-        const Char c = decode_char(t, len, q);
+        const Char c = decode_char(t, q, len);
         if (!(char_class(u, c.cp) & IS_SPACE)) break;
         // Newlines count as bytes: lenient decoding lets a longer white-space character end in
         // 0x0A or 0x0D (C0 0A, E2 80 0A), and the piece then ends right after that byte.
@@ -253,20 +220,20 @@ template <bool Fast>
 [[gnu::noinline]] size_t cut_general(const UClass& u, const uint8_t* t, size_t len, size_t pos) {
     const uint8_t b0 = t[pos];
     if (b0 == '\'')
-        if (const size_t end = contraction_end(t, len, pos)) return end;
-    const Char c = decode_char(t, len, pos);
+        if (const size_t n = contraction_len(t, pos, len)) return pos + n;
+    const Char c = decode_char(t, pos, len);
     const uint8_t cls = char_class(u, c.cp);
     const size_t next = pos + c.len;
     if (cls & IS_LETTER) return letter_run_end<Fast>(u, t, len, next);
     const bool newline = is_newline(b0);  // a one-byte character: lead bytes are 0xC0 or above
     if (!newline && !(cls & IS_NUMBER) && next < len) {
-        const Char d = decode_char(t, len, next);
+        const Char d = decode_char(t, next, len);
         if (char_class(u, d.cp) & IS_LETTER) return letter_run_end<Fast>(u, t, len, next + d.len);
     }
     if (cls & IS_NUMBER) {
         size_t q = next;
         for (int n = 1; n < 3 && q < len; ++n) {
-            const Char d = decode_char(t, len, q);
+            const Char d = decode_char(t, q, len);
             if (!(char_class(u, d.cp) & IS_NUMBER)) break;
             q += d.len;
         }
@@ -275,7 +242,7 @@ template <bool Fast>
     // Only the ASCII space may stand before a punctuation run.
     const size_t s = b0 == ' ' ? pos + 1 : pos;
     if (s < len) {
-        const Char d = s == pos ? c : decode_char(t, len, s);
+        const Char d = s == pos ? c : decode_char(t, s, len);
         const uint8_t dcls = s == pos ? cls : char_class(u, d.cp);
         if (!(dcls & ANY_CLASS)) return punct_piece_end<Fast>(u, t, len, s + d.len);
     }
@@ -301,7 +268,7 @@ template <bool Fast>
     if (k0 != K_NEWLINE) {  // a newline is never a prefix
         if (k1 == K_LETTER) {
             if (k0 == K_QUOTE)
-                if (const size_t end = contraction_end(t, len, pos)) return end;
+                if (const size_t n = contraction_len(t, pos, len)) return pos + n;
             return letter_run_end<true>(u, t, len, pos + 2);
         }
         if (k1 == K_HIGH) return 0;  // could be a letter after the prefix
@@ -321,16 +288,16 @@ template <bool Fast>
 
 namespace lexaro {
 
-template <bool Fast, class Emit>
-inline void cut_cl100k(const UClass& u, const uint8_t* text, size_t len, Emit&& emit) {
-    size_t pos = 0;
-    while (pos < len) {
-        size_t end = 0;
-        if constexpr (Fast) end = cl100k::cut_ascii(u, text, len, pos);
-        if (end == 0) end = cl100k::cut_general<Fast>(u, text, len, pos);
-        emit(text + pos, end - pos);
-        pos = end;
+// The cl100k family for the shared loops of pretok_driver.h.
+struct Cl100kRules {
+    using Classes = UClass;
+    [[gnu::always_inline]] static size_t ascii_stop(const UClass& u, const uint8_t* t, size_t pos, size_t len) {
+        return cl100k::cut_ascii(u, t, len, pos);
     }
-}
+    template <bool Fast>
+    [[gnu::always_inline]] static size_t general_stop(const UClass& u, const uint8_t* t, size_t pos, size_t len) {
+        return cl100k::cut_general<Fast>(u, t, len, pos);
+    }
+};
 
 }  // namespace lexaro

@@ -1,7 +1,6 @@
 #include "core/pretok_o200k.h"
 
-#include "core/pcache.h"
-#include "core/piece_pipeline.h"
+#include "core/pretok_driver.h"
 
 namespace lexaro {
 
@@ -32,7 +31,7 @@ inline bool o_punct(const UClassO& u, uint32_t cp) {
 }
 
 // Rules 1 and 2 with their prefix attempt, then the contraction suffix; O_NO_MATCH if neither matches.
-size_t o_letter_stop(const UClassO& u, const uint8_t* t, size_t pos, size_t end, OChar c) {
+size_t o_letter_stop(const UClassO& u, const uint8_t* t, size_t pos, size_t end, Char c) {
     const bool prefix = c.cp != '\r' && c.cp != '\n' &&
                         (c.cp <= 0xFFFF ? !(u.bmp[c.cp] & (1u << CLASS_LETTER | 1u << CLASS_NUMBER))
                                         : !u.contains(CLASS_LETTER, c.cp) && !u.contains(CLASS_NUMBER, c.cp));
@@ -40,7 +39,7 @@ size_t o_letter_stop(const UClassO& u, const uint8_t* t, size_t pos, size_t end,
     for (auto match : {o_match_ul, o_match_upl}) {
         if (prefix) stop = match(u, t, pos + c.len, end);
         if (stop == O_NO_MATCH) stop = match(u, t, pos, end);
-        if (stop != O_NO_MATCH) return o_contraction_stop(t, stop, end);
+        if (stop != O_NO_MATCH) return stop + contraction_len(t, stop, end);
     }
     return O_NO_MATCH;
 }
@@ -53,9 +52,9 @@ size_t o_match_ul(const UClassO& u, const uint8_t* text, size_t start, size_t en
     // match gives back to there (characters in both sets are Lm, Lo and marks; ASCII capitals never are).
     size_t p = start, give_back = O_NO_MATCH;
     unsigned bits = 0;
-    OChar c{0, 0};
+    Char c{0, 0};
     while (p < end) {
-        c = o_decode(text, p, end);
+        c = decode_char(text, p, end);
         bits = o_case_bits(u, c.cp);
         if (!(bits & O_UPPER_BIT)) break;
         p += c.len;
@@ -64,7 +63,7 @@ size_t o_match_ul(const UClassO& u, const uint8_t* text, size_t start, size_t en
     if (p == end || !(bits & O_LOWER_BIT)) return give_back;
     size_t q = p + c.len;
     while (q < end) {
-        const OChar d = o_decode(text, q, end);
+        const Char d = decode_char(text, q, end);
         if (!(o_case_bits(u, d.cp) & O_LOWER_BIT)) break;
         q += d.len;
     }
@@ -74,13 +73,13 @@ size_t o_match_ul(const UClassO& u, const uint8_t* text, size_t start, size_t en
 size_t o_match_upl(const UClassO& u, const uint8_t* text, size_t start, size_t end) {
     size_t p = start;
     while (p < end) {
-        const OChar c = o_decode(text, p, end);
+        const Char c = decode_char(text, p, end);
         if (!o_upper(u, c.cp)) break;
         p += c.len;
     }
     if (p == start) return O_NO_MATCH;
     while (p < end) {
-        const OChar c = o_decode(text, p, end);
+        const Char c = decode_char(text, p, end);
         if (!o_lower(u, c.cp)) break;
         p += c.len;
     }
@@ -88,14 +87,14 @@ size_t o_match_upl(const UClassO& u, const uint8_t* text, size_t start, size_t e
 }
 
 size_t o_general_stop(const UClassO& u, const uint8_t* text, size_t pos, size_t end) {
-    const OChar c = o_decode(text, pos, end);
+    const Char c = decode_char(text, pos, end);
 
     if (const size_t stop = o_letter_stop(u, text, pos, end, c); stop != O_NO_MATCH) return stop;
 
     if (u.contains(CLASS_NUMBER, c.cp)) {
         size_t i = pos + c.len;
         for (int n = 1; n < 3 && i < end; ++n) {
-            const OChar d = o_decode(text, i, end);
+            const Char d = decode_char(text, i, end);
             if (!u.contains(CLASS_NUMBER, d.cp)) break;
             i += d.len;
         }
@@ -106,7 +105,7 @@ size_t o_general_stop(const UClassO& u, const uint8_t* text, size_t pos, size_t 
     const size_t s = text[pos] == ' ' ? pos + 1 : pos;
     size_t i = s;
     while (i < end) {
-        const OChar d = o_decode(text, i, end);
+        const Char d = decode_char(text, i, end);
         if (!o_punct(u, d.cp)) break;
         i += d.len;
     }
@@ -120,7 +119,7 @@ size_t o_general_stop(const UClassO& u, const uint8_t* text, size_t pos, size_t 
     size_t last_newline = O_NO_MATCH, last_start = pos, chars = 0;
     i = pos;
     while (i < end) {
-        const OChar d = o_decode(text, i, end);
+        const Char d = decode_char(text, i, end);
         if (!u.contains(CLASS_SPACE, d.cp)) break;
         if (d.cp == '\n' || d.cp == '\r') last_newline = i;
         last_start = i;
@@ -133,39 +132,9 @@ size_t o_general_stop(const UClassO& u, const uint8_t* text, size_t pos, size_t 
     return last_start;
 }
 
-namespace {
-
-// A table whose ASCII classes differ from those the fast paths assume is cut by the per-character rules.
-[[gnu::noinline]] void encode_by_rules_o200k(const Vocab& v, const UClassO& u, const uint8_t* text, size_t len,
-                                             std::vector<uint32_t>& out, PretokenCache& cache) {
-    PendingPiece ring[PIPE_DEPTH];
-    PiecePipeline pipe(v, cache, out, ring);
-    cut_o200k<false>(u, text, len, [&](const uint8_t* piece, size_t piece_len) { pipe.push(piece, piece_len); });
-    pipe.finish();
-}
-
-}  // namespace
-
 void encode_core_o200k(const Vocab& v, const UClassO& u, const uint8_t* text, size_t len, std::vector<uint32_t>& out,
                        PretokenCache& cache) {
-    if (!u.ascii_as_assumed) return encode_by_rules_o200k(v, u, text, len, out, cache);
-    PendingPiece ring[PIPE_DEPTH];
-    PiecePipeline pipe(v, cache, out, ring);
-    cut_o200k<true>(u, text, len, [&](const uint8_t* piece, size_t piece_len) { pipe.push(piece, piece_len); });
-    pipe.finish();
-}
-
-std::vector<std::pair<uint32_t, uint32_t>> pretokenize_o200k(const UClassO& u, std::string_view text, bool fast) {
-    std::vector<std::pair<uint32_t, uint32_t>> pieces;
-    const auto* t = reinterpret_cast<const uint8_t*>(text.data());
-    auto collect = [&](const uint8_t* piece, size_t piece_len) {
-        pieces.emplace_back(uint32_t(piece - t), uint32_t(piece_len));
-    };
-    if (fast)
-        cut_o200k<true>(u, t, text.size(), collect);
-    else
-        cut_o200k<false>(u, t, text.size(), collect);
-    return pieces;
+    encode_pieces<O200kRules>(v, u, text, len, out, cache);
 }
 
 }  // namespace lexaro

@@ -9,6 +9,7 @@
 
 #include "core/byte_class.h"
 #include "core/pretok.h"
+#include "core/pretok_chars.h"
 
 namespace lexaro {
 
@@ -17,43 +18,12 @@ struct PretokenCache;
 
 inline constexpr size_t O_NO_MATCH = ~size_t(0);
 
-struct OChar {
-    uint32_t cp;
-    uint32_t len;
-};
-
-// Lenient decoding: continuation bytes are not examined; a lead byte without room for its sequence,
-// a stray continuation byte or 0xF8-0xFF stands for itself (U+0080-U+00FF).
-inline OChar o_decode(const uint8_t* t, size_t i, size_t end) {
-    const uint32_t b = t[i];
-    if (b < 0x80) return {b, 1};
-    if ((b & 0xE0) == 0xC0 && i + 1 < end) return {(b & 0x1F) << 6 | (t[i + 1] & 0x3Fu), 2};
-    if ((b & 0xF0) == 0xE0 && i + 2 < end)
-        return {(b & 0x0F) << 12 | (t[i + 1] & 0x3Fu) << 6 | (t[i + 2] & 0x3Fu), 3};
-    if ((b & 0xF8) == 0xF0 && i + 3 < end)
-        return {(b & 0x07) << 18 | (t[i + 1] & 0x3Fu) << 12 | (t[i + 2] & 0x3Fu) << 6 | (t[i + 3] & 0x3Fu), 4};
-    return {b, 1};
-}
-
 // Upper-set run (zero or more) then lower-set run (one or more) from `start`; O_NO_MATCH if none.
 size_t o_match_ul(const UClassO& u, const uint8_t* text, size_t start, size_t end);
 // Upper-set run (one or more) then lower-set run (zero or more) from `start`; O_NO_MATCH if none.
 size_t o_match_upl(const UClassO& u, const uint8_t* text, size_t start, size_t end);
 // Stop of the pre-token at `pos` by the rules over decoded characters (any lead byte).
 size_t o_general_stop(const UClassO& u, const uint8_t* text, size_t pos, size_t end);
-
-// A letter run may swallow one of 's 't 'd 'm 're 've 'll (ASCII case folded) right after it.
-inline size_t o_contraction_stop(const uint8_t* t, size_t stop, size_t end) {
-    if (stop + 1 >= end || t[stop] != '\'') return stop;
-    auto fold = [](uint8_t b) { return uint8_t(b - 'A') <= 25 ? uint8_t(b | 0x20) : b; };
-    const uint8_t x = fold(t[stop + 1]);
-    if (x == 'd' || x == 'm' || x == 's' || x == 't') return stop + 2;
-    if (stop + 2 < end) {
-        const uint8_t y = fold(t[stop + 2]);
-        if (((x == 'r' || x == 'v') && y == 'e') || (x == 'l' && y == 'l')) return stop + 3;
-    }
-    return stop;
-}
 
 // ---- ASCII byte classes, one byte and 16 at a time ----
 
@@ -127,7 +97,7 @@ inline OSpaceRun o_scan_space(const uint8_t* t, size_t i, size_t end) {
         q = o_scan<o_block_lower, o_byte_lower>(t, q + 1, end);
         if (q < end && t[q] >= 0x80) return 0;
     }
-    return o_contraction_stop(t, q, end);
+    return q + contraction_len(t, q, end);  // a letter run may swallow a contraction
 }
 
 inline size_t o_fast_space(const uint8_t* t, size_t pos, size_t end) {
@@ -168,29 +138,21 @@ inline size_t o_fast_punct(const uint8_t* t, size_t from, size_t end) {
     return o_fast_space(t, pos, end);
 }
 
-// ---- the cutting loop ----
-
-// Calls emit(piece, piece_len) for every pre-token of text[0, len) in order. With Fast, pre-tokens
-// starting at an ASCII byte are decided on bytes where possible; the pieces are the same either way.
-template <bool Fast, class Emit>
-void cut_o200k(const UClassO& u, const uint8_t* text, size_t len, Emit&& emit) {
-    size_t pos = 0;
-    while (pos < len) {
-        size_t stop = 0;
-        if constexpr (Fast) {
-            if (text[pos] < 0x80) stop = o_fast_stop(text, pos, len);
-        }
-        if (stop == 0) stop = o_general_stop(u, text, pos, len);
-        emit(text + pos, stop - pos);
-        pos = stop;
+// The o200k family for the shared loops of pretok_driver.h: pre-tokens starting at an ASCII byte are
+// decided on bytes where possible.
+struct O200kRules {
+    using Classes = UClassO;
+    [[gnu::always_inline]] static size_t ascii_stop(const UClassO&, const uint8_t* t, size_t pos, size_t len) {
+        return t[pos] < 0x80 ? o_fast_stop(t, pos, len) : 0;
     }
-}
+    template <bool>
+    [[gnu::always_inline]] static size_t general_stop(const UClassO& u, const uint8_t* t, size_t pos, size_t len) {
+        return o_general_stop(u, t, pos, len);
+    }
+};
 
 // Appends the ids of text[0, len) by the o200k rules.
 void encode_core_o200k(const Vocab& v, const UClassO& u, const uint8_t* text, size_t len, std::vector<uint32_t>& out,
                        PretokenCache& cache);
-
-// The pre-tokens of `text` as (start, length) pairs, by the fast forms or by the general rules alone.
-std::vector<std::pair<uint32_t, uint32_t>> pretokenize_o200k(const UClassO& u, std::string_view text, bool fast);
 
 }  // namespace lexaro

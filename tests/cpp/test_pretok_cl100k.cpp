@@ -1,99 +1,53 @@
 // The cl100k pre-tokenizer: cutting rules on their edge cases, fast paths against the
 // per-character rules on random texts, and the encode loop against piece-by-piece encoding.
-#include <cstdint>
-#include <cstdio>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "check.h"
-#include "core/mb.h"
-#include "core/pcache.h"
-#include "core/pretok.h"
-#include "core/tokenizer.h"
+#include "core/pretok_cut.h"
+#include "pretok_harness.h"
 
 using namespace lexaro;
+using namespace std::literals;
 
 namespace {
 
-const Tokenizer& cl100k() {
+const Tokenizer& tokenizer() {
     static const Expected<Tokenizer> tok = Tokenizer::create("cl100k_base");
     return tok.value();
 }
 
-std::vector<std::string> cut(std::string_view text, bool fast) {
-    std::vector<std::string> out;
-    for (auto [start, len] : pretokenize_cl100k(cl100k().uclass, text, fast)) out.emplace_back(text.substr(start, len));
-    return out;
-}
-
-// Pieces as one printable string: [piece][piece]..., bytes outside ASCII graphics escaped.
-std::string join(const std::vector<std::string>& pieces) {
-    std::string s;
-    for (const std::string& p : pieces) {
-        s += '[';
-        for (unsigned char c : p) {
-            char shown[8] = {char(c)};
-            if (c < 0x20 || c >= 0x7F) std::snprintf(shown, sizeof shown, "\\x%02x", c);
-            s += shown;
-        }
-        s += ']';
-    }
-    return s;
-}
-
-void expect_same(const std::string& got, const std::string& want, const char* mode) {
-    if (got != want) std::printf("  %s: %s, expected %s\n", mode, got.c_str(), want.c_str());
-    CHECK(got == want);
-}
-
-// Both the fast paths and the per-character rules must give exactly `expected`.
 void expect_pieces(std::string_view text, const std::vector<std::string>& expected) {
-    expect_same(join(cut(text, true)), join(expected), "fast");
-    expect_same(join(cut(text, false)), join(expected), "general");
+    pretok_test::expect_pieces<Cl100kRules>(tokenizer().uclass, text, expected);
 }
 
-bool tiles(std::string_view text, const std::vector<std::pair<uint32_t, uint32_t>>& pieces) {
-    size_t at = 0;
-    for (auto [start, len] : pieces) {
-        if (start != at || len == 0) return false;
-        at += len;
-    }
-    return at == text.size();
-}
+// Fragments that stress every rule and every block boundary.
+constexpr std::string_view FRAGMENTS[] = {
+    "a"sv, "Z"sv, "q"sv, "7"sv, "0"sv, " "sv, "  "sv, "\t"sv, "\n"sv, "\r"sv, "\r\n"sv, "\x0b"sv, "\x0c"sv, "'"sv,
+    "'s"sv, "'T"sv, "'ll"sv, "'Re"sv, "'vE"sv, "'d"sv, "!"sv, "."sv, ","sv, "\""sv, "("sv, "-"sv, "/"sv, "\x1c"sv,
+    "\x7f"sv, "\x00"sv,
+    "\xc3\xa9"sv,          // e acute, letter
+    "\xcc\x81"sv,          // combining acute, not a letter
+    "\xc2\xb2"sv,          // superscript two, number
+    "\xd9\xa3"sv,          // Arabic-Indic three, number
+    "\xc2\x85"sv,          // U+0085, white space
+    "\xc2\xa0"sv,          // no-break space
+    "\xe3\x80\x80"sv,      // ideographic space
+    "\xe2\x80\x8a"sv,      // hair space
+    "\xe4\xbd\xa0"sv,      // CJK letter
+    "\xe2\x80\x9c"sv,      // left double quotation mark
+    "\xf0\xa0\x80\x80"sv,  // U+20000, supplementary letter
+    "\xf0\x9d\x9f\x8e"sv,  // U+1D7CE, supplementary digit
+    "\xf0\x9f\x98\x80"sv,  // emoji, punctuation
+    "\x80"sv, "\xaa"sv, "\xbf"sv, "\xff"sv, "\xf8"sv, "\xc0"sv, "\xe2\x80"sv, "\xf0\x9f\x98"sv,
+    // lenient decoding: continuation bytes not checked
+    "\xc0\x0a"sv, "\xc0\x8a"sv, "\xe2\x80\x0a"sv, "\xc3\x41"sv,
+};
 
-// Random texts built from fragments that stress every rule and every block boundary.
 std::string random_text(std::mt19937_64& rng, size_t max_len) {
-    static const char* const FRAGMENTS[] = {
-        "a", "Z", "q", "7", "0", " ", "  ", "\t", "\n", "\r", "\r\n", "\x0b", "\x0c", "'", "'s", "'T", "'ll",
-        "'Re", "'vE", "'d", "!", ".", ",", "\"", "(", "-", "/", "\x1c", "\x7f", "\x00",
-        "\xc3\xa9",          // e acute, letter
-        "\xcc\x81",          // combining acute, not a letter
-        "\xc2\xb2",          // superscript two, number
-        "\xd9\xa3",          // Arabic-Indic three, number
-        "\xc2\x85",          // U+0085, white space
-        "\xc2\xa0",          // no-break space
-        "\xe3\x80\x80",      // ideographic space
-        "\xe2\x80\x8a",      // hair space
-        "\xe4\xbd\xa0",      // CJK letter
-        "\xe2\x80\x9c",      // left double quotation mark
-        "\xf0\xa0\x80\x80",  // U+20000, supplementary letter
-        "\xf0\x9d\x9f\x8e",  // U+1D7CE, supplementary digit
-        "\xf0\x9f\x98\x80",  // emoji, punctuation
-        "\x80", "\xaa", "\xbf", "\xff", "\xf8", "\xc0", "\xe2\x80", "\xf0\x9f\x98",
-        "\xc0\x0a", "\xc0\x8a", "\xe2\x80\x0a", "\xc3\x41",  // lenient decoding: continuation bytes not checked
-    };
-    constexpr size_t N = sizeof(FRAGMENTS) / sizeof(FRAGMENTS[0]);
-    const size_t target = rng() % (max_len + 1);
-    std::string s;
-    while (s.size() < target) {
-        const char* f = FRAGMENTS[rng() % N];
-        const size_t flen = f[0] == 0 ? 1 : std::char_traits<char>::length(f);
-        const size_t repeat = rng() % 4 == 0 ? 1 + rng() % 24 : 1;  // long runs cross 16-byte blocks
-        for (size_t i = 0; i < repeat; ++i) s.append(f, flen);
-    }
-    s.resize(target);  // may leave a truncated sequence at the end
-    return s;
+    return pretok_test::random_text(rng, FRAGMENTS, std::size(FRAGMENTS), rng() % (max_len + 1));
 }
 
 }  // namespace
@@ -180,41 +134,14 @@ TEST(lenient_decoding) {
 
 TEST(fast_paths_agree_with_character_rules) {
     std::mt19937_64 rng(20240611);
-    size_t differing = 0, broken = 0;
-    for (int i = 0; i < 30000; ++i) {
-        const std::string s = random_text(rng, i % 8 == 0 ? 300 : 64);
-        const std::vector<char> exact(s.begin(), s.end());  // no slack after the end: over-reads show under ASan
-        const std::string_view text(exact.data(), exact.size());
-        const auto fast = pretokenize_cl100k(cl100k().uclass, text, true);
-        const auto slow = pretokenize_cl100k(cl100k().uclass, text, false);
-        if (!tiles(text, fast) || !tiles(text, slow)) ++broken;
-        if (fast != slow && ++differing <= 3) expect_same(join(cut(text, true)), join(cut(text, false)), "fast vs general");
-    }
-    CHECK_EQ(differing, size_t(0));
-    CHECK_EQ(broken, size_t(0));
+    pretok_test::check_fast_path_agrees<Cl100kRules>(tokenizer().uclass, 30000,
+                                                     [&](int i) { return random_text(rng, i % 8 == 0 ? 300 : 64); });
 }
 
 TEST(encode_loop_encodes_each_piece_in_order) {
-    const Tokenizer& tok = cl100k();
     std::mt19937_64 rng(7);
-    PretokenCache cache(tok.tokenizer_id, 1024);
-    PretokenCache disabled;
-    size_t wrong = 0;
-    for (int i = 0; i < 2000; ++i) {
-        const std::string text = random_text(rng, 120);
-        const auto* p = reinterpret_cast<const uint8_t*>(text.data());
-        std::vector<uint32_t> expected{42};  // ids already present stay untouched
-        for (auto [start, len] : pretokenize_cl100k(tok.uclass, text, false)) encode_mb(tok.vocab, p + start, len, expected);
-        std::vector<uint32_t> cached{42}, direct{42};
-        encode_core_cl100k(tok.vocab, tok.uclass, p, text.size(), cached, cache);
-        encode_core_cl100k(tok.vocab, tok.uclass, p, text.size(), direct, disabled);
-        wrong += cached != expected;
-        wrong += direct != expected;
-    }
-    CHECK_EQ(wrong, size_t(0));
-    std::vector<uint32_t> out{1, 2};
-    encode_core_cl100k(tok.vocab, tok.uclass, nullptr, 0, out, cache);
-    CHECK(out == (std::vector<uint32_t>{1, 2}));
+    pretok_test::check_encode_loop<Cl100kRules>(tokenizer(), tokenizer().uclass, encode_core_cl100k, 2000,
+                                                [&](int) { return random_text(rng, 120); });
 }
 
 TEST_MAIN()

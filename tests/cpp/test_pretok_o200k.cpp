@@ -1,19 +1,17 @@
 // The o200k pre-tokenizer: the cutting rules on their edge cases, agreement of the ASCII fast forms
 // with the general rules, tiling, and the encode loop against the byte tokens it must reproduce.
-#include <cstdint>
-#include <cstring>
-#include <memory>
+#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "check.h"
 #include "core/builtin_data.h"
-#include "core/pcache.h"
 #include "core/pretok_o200k.h"
-#include "core/tokenizer.h"
+#include "pretok_harness.h"
 
 using namespace lexaro;
+using namespace std::literals;
 
 namespace {
 
@@ -22,28 +20,8 @@ const UClassO& classes() {
     return u;
 }
 
-std::vector<std::string> pieces(std::string_view text, bool fast) {
-    std::vector<std::string> out;
-    for (auto [start, len] : pretokenize_o200k(classes(), text, fast)) out.emplace_back(text.substr(start, len));
-    return out;
-}
-
-std::string joined(const std::vector<std::string>& v) {
-    std::string s;
-    for (const std::string& p : v) s += "[" + p + "]";
-    return s;
-}
-
-// Both paths must give exactly `want`.
 void expect_pieces(std::string_view text, const std::vector<std::string>& want) {
-    for (bool fast : {true, false}) {
-        const std::string got = joined(pieces(text, fast));
-        if (got != joined(want)) {
-            ++check::failures();
-            std::printf("  %s path on \"%s\": got %s, want %s\n", fast ? "fast" : "general", std::string(text).c_str(),
-                        got.c_str(), joined(want).c_str());
-        }
-    }
+    pretok_test::expect_pieces<O200kRules>(classes(), text, want);
 }
 
 const uint8_t* bytes(std::string_view s) { return reinterpret_cast<const uint8_t*>(s.data()); }
@@ -143,83 +121,40 @@ TEST(letter_matchers) {
 
 namespace {
 
-// Fragments that exercise every rule and every hand-over from the fast forms.
-const char* const FRAGMENTS[] = {
-    "a", "z", "Q", "Hello", "WORLD", "ab", "XYZabc", "0", "7", "12", "'", "'s", "'T", "'re", "'LL", "'ve", "'x",
-    " ", "  ", "   ", "\t", "\n", "\r", "\r\n", "\v", "\f", "!", "?", ".", ",", "/", "-", "(", "\"", "\x01", "\x7F",
-    "\xC3\xA9",          // é  Ll
-    "\xC3\x89",          // É  Lu
-    "\xCC\x81",          // combining acute, a mark
-    "\xC7\x85",          // ǅ  Lt
-    "\xCA\xB0",          // ʰ  Lm
-    "\xC2\xB2",          // ²  No
-    "\xD9\xA3",          // Arabic-Indic three, Nd
-    "\xC2\x85",          // U+0085 white space
-    "\xC2\xA0",          // U+00A0 white space
-    "\xE3\x80\x80",      // U+3000 white space
-    "\xE2\x80\x99",      // ’
-    "\xE4\xBD\xA0",      // 你 Lo
-    "\xE2\x82\xAC",      // € symbol
-    "\xF0\x9D\x90\x80",  // U+1D400 Lu
-    "\xF0\x9D\x90\x9B",  // U+1D41B Ll
-    "\xF0\x9F\x98\x80",  // emoji
-    "\xF0\xA0\x80\x80",  // U+20000 Lo
-    "\x80", "\xAA", "\xBF", "\xC3", "\xE4\xBD", "\xF0\x9F", "\xFF", "\x85", "\xC0\x8A",
+// Fragments that exercise every rule and every hand-over from the fast forms; the first 36 are ASCII.
+constexpr std::string_view FRAGMENTS[] = {
+    "a"sv, "z"sv, "Q"sv, "Hello"sv, "WORLD"sv, "ab"sv, "XYZabc"sv, "0"sv, "7"sv, "12"sv, "'"sv, "'s"sv, "'T"sv, "'re"sv, "'LL"sv, "'ve"sv, "'x"sv,
+    " "sv, "  "sv, "   "sv, "\t"sv, "\n"sv, "\r"sv, "\r\n"sv, "\v"sv, "\f"sv, "!"sv, "?"sv, "."sv, ","sv, "/"sv, "-"sv, "("sv, "\""sv, "\x01"sv, "\x7F"sv,
+    "\xC3\xA9"sv,          // é  Ll
+    "\xC3\x89"sv,          // É  Lu
+    "\xCC\x81"sv,          // combining acute, a mark
+    "\xC7\x85"sv,          // ǅ  Lt
+    "\xCA\xB0"sv,          // ʰ  Lm
+    "\xC2\xB2"sv,          // ²  No
+    "\xD9\xA3"sv,          // Arabic-Indic three, Nd
+    "\xC2\x85"sv,          // U+0085 white space
+    "\xC2\xA0"sv,          // U+00A0 white space
+    "\xE3\x80\x80"sv,      // U+3000 white space
+    "\xE2\x80\x99"sv,      // ’
+    "\xE4\xBD\xA0"sv,      // 你 Lo
+    "\xE2\x82\xAC"sv,      // € symbol
+    "\xF0\x9D\x90\x80"sv,  // U+1D400 Lu
+    "\xF0\x9D\x90\x9B"sv,  // U+1D41B Ll
+    "\xF0\x9F\x98\x80"sv,  // emoji
+    "\xF0\xA0\x80\x80"sv,  // U+20000 Lo
+    "\x80"sv, "\xAA"sv, "\xBF"sv, "\xC3"sv, "\xE4\xBD"sv, "\xF0\x9F"sv, "\xFF"sv, "\x85"sv, "\xC0\x8A"sv,
 };
 
-struct Rng {
-    uint64_t s;
-    uint64_t next() {
-        s ^= s << 13;
-        s ^= s >> 7;
-        s ^= s << 17;
-        return s;
-    }
-    size_t below(size_t n) { return size_t(next() % n); }
-};
-
-std::string random_text(Rng& rng, size_t target) {
-    constexpr size_t N = sizeof(FRAGMENTS) / sizeof(FRAGMENTS[0]);
-    std::string s;
-    while (s.size() < target) {
-        // Mostly ASCII fragments, so that long ASCII runs cross 16-byte blocks.
-        const size_t k = rng.below(4) ? rng.below(36) : rng.below(N);
-        const size_t repeat = rng.below(8) == 0 ? 1 + rng.below(20) : 1;
-        for (size_t r = 0; r < repeat; ++r) s += FRAGMENTS[k];
-    }
-    s.resize(target);  // may cut a sequence short at the end
-    return s;
-}
-
-bool tiles(const std::vector<std::pair<uint32_t, uint32_t>>& p, size_t len) {
-    size_t at = 0;
-    for (auto [start, n] : p) {
-        if (start != at || n == 0) return false;
-        at += n;
-    }
-    return at == len;
+std::string random_text(std::mt19937_64& rng, size_t target) {
+    return pretok_test::random_text(rng, FRAGMENTS, 36, target);  // mostly ASCII, so that runs cross blocks
 }
 
 }  // namespace
 
 TEST(fast_forms_agree_with_general_rules_and_pieces_tile) {
-    Rng rng{0x2545F4914F6CDD1Dull};
-    int mismatches = 0;
-    for (int i = 0; i < 20000; ++i) {
-        const std::string text = random_text(rng, size_t(i % 97));
-        // An exact-size copy, so that a sanitizer sees any read past the end.
-        const std::unique_ptr<char[]> exact(new char[text.size()]);
-        std::memcpy(exact.get(), text.data(), text.size());
-        const std::string_view view(exact.get(), text.size());
-        const auto fast = pretokenize_o200k(classes(), view, true);
-        const auto general = pretokenize_o200k(classes(), view, false);
-        CHECK(tiles(fast, text.size()));
-        CHECK(tiles(general, text.size()));
-        if (fast != general && ++mismatches <= 5)
-            std::printf("  mismatch on \"%s\": fast %s, general %s\n", text.c_str(), joined(pieces(text, true)).c_str(),
-                        joined(pieces(text, false)).c_str());
-    }
-    CHECK_EQ(mismatches, 0);
+    std::mt19937_64 rng(0x2545F4914F6CDD1Dull);
+    pretok_test::check_fast_path_agrees<O200kRules>(classes(), 20000,
+                                                    [&](int i) { return random_text(rng, size_t(i % 97)); });
 }
 
 TEST(runs_longer_than_a_block) {
@@ -235,20 +170,9 @@ TEST(encode_reproduces_the_text_with_and_without_cache) {
     auto tok = Tokenizer::create("o200k_base");
     CHECK(bool(tok));
     if (!tok) return;
-    Rng rng{0x9E3779B97F4A7C15ull};
-    PretokenCache cache(tok->tokenizer_id, uint64_t(1) << 15);
-    PretokenCache disabled;
-    for (int i = 0; i < 3000; ++i) {
-        const std::string text = random_text(rng, size_t(i % 200));
-        std::vector<uint32_t> cached{7}, uncached;  // ids already present must stay in front
-        encode_core_o200k(tok->vocab, tok->uclass_o, bytes(text), text.size(), cached, cache);
-        encode_core_o200k(tok->vocab, tok->uclass_o, bytes(text), text.size(), uncached, disabled);
-        CHECK(!cached.empty() && cached[0] == 7);
-        CHECK(std::vector<uint32_t>(cached.begin() + 1, cached.end()) == uncached);
-        std::string back;
-        for (uint32_t id : uncached) back += tok->vocab.token(id);
-        CHECK(back == text);
-    }
+    std::mt19937_64 rng(0x9E3779B97F4A7C15ull);
+    pretok_test::check_encode_loop<O200kRules>(*tok, tok->uclass_o, encode_core_o200k, 3000,
+                                               [&](int i) { return random_text(rng, size_t(i % 200)); });
 }
 
 TEST_MAIN()

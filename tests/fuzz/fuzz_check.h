@@ -8,7 +8,8 @@
 #include <vector>
 
 #include "core/pcache.h"
-#include "core/pretok.h"
+#include "core/pretok_cut.h"
+#include "core/pretok_driver.h"
 #include "core/pretok_o200k.h"
 #include "core/tokenizer.h"
 
@@ -37,12 +38,12 @@ inline void check_tiling(const Pieces& pieces, size_t len) {
 // Both pre-tokenizer loops of the tokenizer's family advance on `text`; where the table lets the fast
 // paths run, they cut exactly as the per-character rules do.
 inline void check_cutting(const lexaro::Tokenizer& tok, std::string_view text) {
-    const Pieces slow = tok.is_o200k ? lexaro::pretokenize_o200k(tok.uclass_o, text, false)
-                                     : lexaro::pretokenize_cl100k(tok.uclass, text, false);
+    const Pieces slow = tok.is_o200k ? lexaro::list_pieces<lexaro::O200kRules>(tok.uclass_o, text, false)
+                                     : lexaro::list_pieces<lexaro::Cl100kRules>(tok.uclass, text, false);
     check_tiling(slow, text.size());
     if (tok.is_o200k ? tok.uclass_o.ascii_as_assumed : tok.uclass.ascii_as_assumed) {
-        const Pieces fast = tok.is_o200k ? lexaro::pretokenize_o200k(tok.uclass_o, text, true)
-                                         : lexaro::pretokenize_cl100k(tok.uclass, text, true);
+        const Pieces fast = tok.is_o200k ? lexaro::list_pieces<lexaro::O200kRules>(tok.uclass_o, text, true)
+                                         : lexaro::list_pieces<lexaro::Cl100kRules>(tok.uclass, text, true);
         FUZZ_CHECK(fast == slow);
     }
 }
