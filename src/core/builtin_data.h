@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <span>
 
-#define LEXARO_DECLARE_BLOB(name) \
+#define LEXARO_DECLARE_BLOB(name)            \
     extern "C" const uint8_t name##_begin[]; \
     extern "C" const uint64_t name##_size;
 

@@ -5,9 +5,7 @@
 
 namespace lexaro {
 
-inline uint16_t load_u16(const uint8_t* p) {
-    return uint16_t(p[0] | p[1] << 8);
-}
+inline uint16_t load_u16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
 
 inline uint32_t load_u32(const uint8_t* p) {
     uint32_t v;

@@ -55,7 +55,8 @@ namespace {
 uint32_t child_of(const SpecialMatcher& m, const SpecialMatcher::Node& node, uint8_t byte) {
     const SpecialMatcher::Edge* e = m.edges.data() + node.first_edge;
     const SpecialMatcher::Edge* end = e + node.edge_count;
-    const auto* it = std::lower_bound(e, end, byte, [](const SpecialMatcher::Edge& x, uint8_t b) { return x.byte < b; });
+    const auto* it =
+        std::lower_bound(e, end, byte, [](const SpecialMatcher::Edge& x, uint8_t b) { return x.byte < b; });
     return (it != end && it->byte == byte) ? it->child : 0;
 }
 
@@ -83,8 +84,7 @@ void walk_from(const SpecialMatcher& m, std::string_view text, size_t i, F&& f) 
 
 }  // namespace
 
-size_t find_special(const SpecialMatcher& m, std::string_view text, size_t pos, const uint8_t* allowed,
-                    size_t* start) {
+size_t find_special(const SpecialMatcher& m, std::string_view text, size_t pos, const uint8_t* allowed, size_t* start) {
     if (m.empty()) return NO_MATCH;
     for (size_t i = next_start(m, text, pos); i < text.size(); i = next_start(m, text, i + 1)) {
         size_t best = NO_MATCH;

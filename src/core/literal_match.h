@@ -35,8 +35,7 @@ inline constexpr size_t NO_MATCH = ~size_t(0);
 // The leftmost occurrence at or after `pos` of any string whose `allowed` flag is set (all strings when
 // `allowed` is null); among strings starting at the same position the earliest listed wins.
 // Returns the string's index and sets *start, or NO_MATCH.
-size_t find_special(const SpecialMatcher& m, std::string_view text, size_t pos, const uint8_t* allowed,
-                    size_t* start);
+size_t find_special(const SpecialMatcher& m, std::string_view text, size_t pos, const uint8_t* allowed, size_t* start);
 
 // False when no byte of the text can start any listed string (then none occurs).
 bool may_occur(const SpecialMatcher& m, std::string_view text);

@@ -43,7 +43,7 @@ static inline uint32_t edge1_id(uint64_t e) { return uint32_t(e) & NO_BEST; }
 // the first of them; only where no two-byte step leads on is the single byte looked up in edge1. After
 // a three-byte start (`fresh3`) the token of those three bytes is already in `cand`.
 [[gnu::always_inline]] static inline uint32_t walk_on(const Vocab& v, const uint8_t* p, size_t len, size_t i,
-                                                     uint32_t node, uint32_t cand, bool fresh3) {
+                                                      uint32_t node, uint32_t cand, bool fresh3) {
     while (node != 0) {
         if (len - i >= 2) {
             const uint64_t e2 = edge2_find(v, node, p[i], p[i + 1]);

@@ -1,8 +1,8 @@
 // The piece encoder: byte-pair encoding of one pre-token by longest-prefix walk, pair-validity test
 // and backtracking.
 #pragma once
-#include <cstddef>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 

@@ -223,7 +223,10 @@ PretokenCache::PretokenCache(uint64_t id, uint64_t count) : slot_count(count), t
 }
 
 PretokenCache::PretokenCache(PretokenCache&& o) noexcept
-    : slots(o.slots), slot_count(o.slot_count), tokenizer_id(o.tokenizer_id), short_slots(o.short_slots),
+    : slots(o.slots),
+      slot_count(o.slot_count),
+      tokenizer_id(o.tokenizer_id),
+      short_slots(o.short_slots),
       long_slots(o.long_slots) {
     o.slots = nullptr;
     o.slot_count = 0;

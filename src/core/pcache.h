@@ -5,8 +5,8 @@
 // slots for pieces of at most 15 bytes with at most four ids (most pieces of most text), looked up with one
 // masked 16-byte load. The second half is the long region: 128-byte slots in sets of four for pieces of
 // valid UTF-8 of up to 56 bytes with up to 16 ids (words of scripts with multi-byte letters, and short
-// non-ASCII pieces of more than four ids). Each region starts small and grows fourfold within its half once a quarter full, so a short text
-// makes resident only the pages its own pieces need; entries move along when a region grows.
+// non-ASCII pieces of more than four ids). Each region starts small and grows fourfold within its half once a quarter
+// full, so a short text makes resident only the pages its own pieces need; entries move along when a region grows.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -188,9 +188,11 @@ inline uint64_t long_hash_in_place(const uint8_t* p, size_t len) {
                                   std::vector<uint32_t>& out, uint64_t long_h);
 
 // Appends the ids of one non-empty piece.
-inline void encode_piece(const Vocab& v, PretokenCache& cache, const uint8_t* p, size_t len, std::vector<uint32_t>& out) {
+inline void encode_piece(const Vocab& v, PretokenCache& cache, const uint8_t* p, size_t len,
+                         std::vector<uint32_t>& out) {
     if (len > CACHE_MAX_PIECE || cache.disabled()) {
-        if (len <= LONG_MAX_PIECE && !cache.disabled()) return probe_long(cache, v, p, len, out, long_hash_in_place(p, len));
+        if (len <= LONG_MAX_PIECE && !cache.disabled())
+            return probe_long(cache, v, p, len, out, long_hash_in_place(p, len));
         return encode_uncached(v, p, len, out);
     }
     const CacheKey key = cache_key(p, len);

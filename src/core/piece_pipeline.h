@@ -18,8 +18,8 @@ inline constexpr size_t PIPE_DEPTH = 8;  // a power of two
 struct PendingPiece {
     const uint8_t* p;
     size_t len;
-    CacheKey key;  // pieces of up to CACHE_MAX_PIECE bytes
-    uint64_t h;    // cache_hash of the key, or long_hash of a piece of 16 to LONG_MAX_PIECE bytes
+    CacheKey key;           // pieces of up to CACHE_MAX_PIECE bytes
+    uint64_t h;             // cache_hash of the key, or long_hash of a piece of 16 to LONG_MAX_PIECE bytes
     const CacheSlot* home;  // first-level slots of a short piece, as the short region was when it was cut
 };
 
@@ -58,7 +58,8 @@ struct PiecePipeline {
     // Encodes the pieces still in the ring; call once, after the last push.
     void finish() {
         if (!cached) return;
-        for (size_t k = pushed > PIPE_DEPTH ? pushed - PIPE_DEPTH : 0; k < pushed; ++k) encode(ring[k & (PIPE_DEPTH - 1)]);
+        for (size_t k = pushed > PIPE_DEPTH ? pushed - PIPE_DEPTH : 0; k < pushed; ++k)
+            encode(ring[k & (PIPE_DEPTH - 1)]);
         pushed = 0;
     }
 

@@ -120,7 +120,8 @@ inline size_t skip_ascii_space(const uint8_t* t, size_t q, size_t len, size_t& n
     };
     for (; len - q >= 16; q += 16) {
         const Block b = load16(t + q);
-        if (const uint32_t stop = scan(space_mask(b), newline_mask(b), 0xFFFF)) return q + uint32_t(__builtin_ctz(stop));
+        if (const uint32_t stop = scan(space_mask(b), newline_mask(b), 0xFFFF))
+            return q + uint32_t(__builtin_ctz(stop));
     }
     if (q == len) return len;
     const Tail b = load_tail(t, q, len);

@@ -7,12 +7,8 @@ namespace lexaro {
 namespace {
 
 // In the matchers ASCII is decided on the code point alone: 'A'-'Z' upper-set, 'a'-'z' lower-set.
-inline bool o_upper(const UClassO& u, uint32_t cp) {
-    return cp < 0x80 ? cp - 'A' <= 25 : u.contains(CLASS_UPPER, cp);
-}
-inline bool o_lower(const UClassO& u, uint32_t cp) {
-    return cp < 0x80 ? cp - 'a' <= 25 : u.contains(CLASS_LOWER, cp);
-}
+inline bool o_upper(const UClassO& u, uint32_t cp) { return cp < 0x80 ? cp - 'A' <= 25 : u.contains(CLASS_UPPER, cp); }
+inline bool o_lower(const UClassO& u, uint32_t cp) { return cp < 0x80 ? cp - 'a' <= 25 : u.contains(CLASS_LOWER, cp); }
 
 constexpr unsigned O_UPPER_BIT = 1;
 constexpr unsigned O_LOWER_BIT = 2;

@@ -33,9 +33,7 @@ inline bool o_byte_letter(uint8_t b) { return uint8_t((b | 0x20) - 0x61) <= 25; 
 inline bool o_byte_digit(uint8_t b) { return uint8_t(b - 0x30) <= 9; }
 inline bool o_byte_space(uint8_t b) { return uint8_t(b - 0x09) <= 4 || b == 0x20; }
 inline bool o_byte_newline(uint8_t b) { return b == 0x0A || b == 0x0D; }
-inline bool o_byte_punct(uint8_t b) {
-    return b < 0x80 && !o_byte_letter(b) && !o_byte_digit(b) && !o_byte_space(b);
-}
+inline bool o_byte_punct(uint8_t b) { return b < 0x80 && !o_byte_letter(b) && !o_byte_digit(b) && !o_byte_space(b); }
 
 inline unsigned o_block_upper(const uint8_t* p) { return byte16::in_range(byte16::load(p), 0x41, 26); }
 inline unsigned o_block_lower(const uint8_t* p) { return byte16::in_range(byte16::load(p), 0x61, 26); }

@@ -10,7 +10,7 @@ struct Scratch {
     std::vector<uint64_t> reachable;  // bit p: position p may still be reached
 };
 
-Scratch& scratch();             // SCRATCH of the calling thread
+Scratch& scratch();                    // SCRATCH of the calling thread
 std::vector<uint32_t>& ids_scratch();  // IDS of the calling thread (truncate)
 
 // Capacity a scratch buffer keeps between calls. One very long text must not leave every thread

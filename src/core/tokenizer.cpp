@@ -167,7 +167,8 @@ Expected<Tokenizer> Tokenizer::create(std::string_view encoding, std::string_vie
     const std::string uniclass_path = join_path(datadir, enc->uniclass_file);
     const FileRead uniclass = read_whole_file(uniclass_path, uniclass_file_bytes(enc->family == Family::o200k ? 5 : 3));
     if (!uniclass.ok())
-        data.uniclass_error = "lexaro: cannot open uniclass file " + display_path(uniclass_path) + ": " + uniclass.error;
+        data.uniclass_error =
+            "lexaro: cannot open uniclass file " + display_path(uniclass_path) + ": " + uniclass.error;
     data.uniclass = uniclass.bytes;
     data.uniclass_source = display_path(uniclass_path);
 
@@ -215,7 +216,6 @@ uint64_t Tokenizer::footprint() const {
     for (const Special& s : specials) n += s.text.size() + 32;
     return n;
 }
-
 
 void encode_into_workers(const Tokenizer& tok, std::string_view text, std::vector<uint32_t>& out, uint64_t workers) {
     reserve_more(out, text.size() / 3 + 8);
@@ -309,7 +309,6 @@ Truncation Tokenizer::truncate(std::string_view text, uint64_t max_tokens) const
     return truncation_of(vocab, text, ids, max_tokens);
 }
 
-
 namespace {
 
 // Batch work: the calling thread only waits, so its caches are parked to serve the workers.
@@ -358,7 +357,8 @@ std::vector<uint64_t> Tokenizer::count_batch(std::span<const std::string_view> t
 std::vector<Truncation> Tokenizer::truncate_batch(std::span<const std::string_view> texts, uint64_t max_tokens,
                                                   uint64_t threads) const {
     std::vector<Truncation> out(texts.size());
-    for_each_text_encoding(texts.size(), threads, [&](size_t i, uint64_t, NoState&) { out[i] = truncate(texts[i], max_tokens); });
+    for_each_text_encoding(texts.size(), threads,
+                           [&](size_t i, uint64_t, NoState&) { out[i] = truncate(texts[i], max_tokens); });
     return out;
 }
 

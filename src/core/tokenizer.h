@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "core/expected.h"
+#include "core/literal_match.h"
 #include "core/pretok.h"
 #include "core/pretok_o200k.h"
-#include "core/literal_match.h"
 #include "core/special_index.h"
 #include "core/vocab.h"
 

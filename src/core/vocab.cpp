@@ -7,8 +7,8 @@
 #include <new>
 #include <string>
 
-#include "core/mb.h"
 #include "core/le.h"
+#include "core/mb.h"
 #include "core/pages.h"
 
 namespace lexaro {
@@ -300,8 +300,7 @@ Expected<Vocab> Vocab::from_bytes(std::span<const uint8_t> bytes, std::string_vi
         if (n1 == 0) continue;
         for (uint32_t b1 = 0; b1 < 256; ++b1) {
             const uint32_t n2 = v.pair2_node[b0 << 8 | b1];
-            v.pair2_token[b0 << 8 | b1] =
-                (n2 != 0 && v.node_token[n2] != NONE) ? v.node_token[n2] : v.node_token[n1];
+            v.pair2_token[b0 << 8 | b1] = (n2 != 0 && v.node_token[n2] != NONE) ? v.node_token[n2] : v.node_token[n1];
         }
     }
 
@@ -346,8 +345,7 @@ Expected<Vocab> Vocab::from_bytes(std::span<const uint8_t> bytes, std::string_vi
 
     // ---- edge2, doubled until no run of occupied slots reaches size / 2048 ----
     for (uint64_t slots = table_size_for_load(two.size(), uint64_t(1) << 17);; slots *= 2) {
-        if (slots > EDGE2_MAX_SLOTS)
-            return bad_vocab("two-byte trie steps cluster beyond the table limit", source);
+        if (slots > EDGE2_MAX_SLOTS) return bad_vocab("two-byte trie steps cluster beyond the table limit", source);
         v.edge2.assign(slots, 0);
         v.edge2_mask = uint32_t(slots - 1);
         v.edge2_shift = 36 - uint32_t(std::countr_zero(slots));
@@ -391,7 +389,8 @@ Expected<Vocab> Vocab::from_bytes(std::span<const uint8_t> bytes, std::string_vi
     // lookups are independent of each other, so their memory accesses overlap.
     std::vector<uint32_t> first_suffix(n, NONE);
     for (uint32_t t = 0; t < n; ++t)
-        if (const uint32_t a = v.next_prefix[t]; a != NONE) first_suffix[t] = v.find_id(v.token(t).substr(v.token_len[a]));
+        if (const uint32_t a = v.next_prefix[t]; a != NONE)
+            first_suffix[t] = v.find_id(v.token(t).substr(v.token_len[a]));
     for (uint32_t t = 0; t < n; ++t) {
         v.split[t] = {t, t};
         const std::string_view tb = v.token(t);

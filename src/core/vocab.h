@@ -3,10 +3,10 @@
 #include <array>
 #include <atomic>
 #include <cstddef>
-#include <utility>
 #include <cstdint>
 #include <span>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "core/expected.h"
@@ -15,11 +15,11 @@
 namespace lexaro {
 
 inline constexpr uint32_t NONE = 0xFFFFFFFFu;
-inline constexpr uint32_t MAX_TOKENS = 262144;   // the file format's limit on N
+inline constexpr uint32_t MAX_TOKENS = 262144;  // the file format's limit on N
 // The longest file with at most MAX_TOKENS - 1 records of the longest token: a longer one is refused.
 inline constexpr uint64_t MAX_VOCAB_FILE_BYTES = 4 + uint64_t(MAX_TOKENS - 1) * (2 + 255 + 4);
-inline constexpr uint32_t MAX_NODES = 0xFFFFF;    // node ids are packed into 20 bits
-inline constexpr uint32_t NO_BEST = 0x3FFFF;     // "no token" in the 18-bit id field of edge2
+inline constexpr uint32_t MAX_NODES = 0xFFFFF;  // node ids are packed into 20 bits
+inline constexpr uint32_t NO_BEST = 0x3FFFF;    // "no token" in the 18-bit id field of edge2
 inline constexpr uint64_t K_MUL = 0x9E3779B97F4A7C15ull;
 
 // A zero-filled array of fresh pages from the system (see map_zeroed): the cost of zeroing is paid
@@ -105,9 +105,7 @@ inline uint64_t edge1_entry(uint64_t key, bool has_children, uint32_t id) {
 }
 inline bool edge1_matches(uint64_t entry, uint64_t key) { return (entry >> 19) == key + 1; }
 
-inline uint64_t edge2_key(uint32_t node, uint32_t b0, uint32_t b1) {
-    return uint64_t(node) << 16 | b0 << 8 | b1;
-}
+inline uint64_t edge2_key(uint32_t node, uint32_t b0, uint32_t b1) { return uint64_t(node) << 16 | b0 << 8 | b1; }
 inline uint64_t edge2_hash(uint64_t key) {
     constexpr uint64_t M36 = (uint64_t(1) << 36) - 1;
     uint64_t x = key ^ (key >> 18);

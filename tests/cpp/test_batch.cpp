@@ -33,20 +33,20 @@ std::vector<std::string> sample_texts() {
         "before <|endoftext|> after<|fim_prefix|>x<|endofprompt|>",
         "<|start|>assistant<|channel|>final<|message|>Hi<|end|>",
         "  \n\n\t  indented\r\n",
-        "Ünïcödé wörds, \xd0\xbf\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1\x82, \xe4\xbd\xa0\xe5\xa5\xbd\xe4\xb8\x96\xe7\x95\x8c",
+        "Ünïcödé wörds, \xd0\xbf\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1\x82, "
+        "\xe4\xbd\xa0\xe5\xa5\xbd\xe4\xb8\x96\xe7\x95\x8c",
         "12345678901234567890 3.14159 0x7fff",
         "",
     };
     std::string long_text;
     for (int i = 0; i < 400; ++i) long_text += "The quick brown fox #" + std::to_string(i * 7919) + " jumps. ";
     out.push_back(long_text);
-    for (int i = 0; i < 60; ++i) out.push_back(std::string(size_t(i * 13 % 97), char('a' + i % 26)) + " x" + std::to_string(i));
+    for (int i = 0; i < 60; ++i)
+        out.push_back(std::string(size_t(i * 13 % 97), char('a' + i % 26)) + " x" + std::to_string(i));
     return out;
 }
 
-std::vector<std::string_view> views(const std::vector<std::string>& texts) {
-    return {texts.begin(), texts.end()};
-}
+std::vector<std::string_view> views(const std::vector<std::string>& texts) { return {texts.begin(), texts.end()}; }
 
 bool same_truncation(const Truncation& a, const Truncation& b) {
     return a.byte_len == b.byte_len && a.total_tokens == b.total_tokens && a.kept_tokens == b.kept_tokens;

@@ -35,7 +35,8 @@ std::vector<uint32_t> with_first(const Vocab& v, std::string_view s) {
 std::vector<uint32_t> greedy(const Vocab& v, std::string_view s) {
     std::vector<uint32_t> out;
     const auto* p = reinterpret_cast<const uint8_t*>(s.data());
-    for (size_t pos = 0; pos < s.size(); pos += v.token_len[out.back()]) out.push_back(nm_mb(v, p + pos, s.size() - pos));
+    for (size_t pos = 0; pos < s.size(); pos += v.token_len[out.back()])
+        out.push_back(nm_mb(v, p + pos, s.size() - pos));
     return out;
 }
 

@@ -24,7 +24,8 @@ TEST(cache_agrees_on_pieces_without_ids) {
     const std::string_view text = "he said 2024 -- 4 \xC3\xA9t\xC3\xA9 4 -- he";
     std::vector<uint32_t> uncached;
     PretokenCache off;
-    encode_core_cl100k(tok.vocab, tok.uclass, reinterpret_cast<const uint8_t*>(text.data()), text.size(), uncached, off);
+    encode_core_cl100k(tok.vocab, tok.uclass, reinterpret_cast<const uint8_t*>(text.data()), text.size(), uncached,
+                       off);
     CHECK(tok.encode(text) == uncached);  // fills this thread's cache
     CHECK(tok.encode(text) == uncached);  // served from it
     CHECK_EQ(tok.count(text), uint64_t(uncached.size()));

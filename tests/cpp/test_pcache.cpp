@@ -18,8 +18,9 @@ using namespace lexaro;
 namespace {
 
 const Tokenizer& tok(int i) {
-    static const Tokenizer all[] = {std::move(*Tokenizer::create("cl100k_base")), std::move(*Tokenizer::create("o200k_base")),
-                                    std::move(*Tokenizer::create("cl100k_base")), std::move(*Tokenizer::create("o200k_base"))};
+    static const Tokenizer all[] = {
+        std::move(*Tokenizer::create("cl100k_base")), std::move(*Tokenizer::create("o200k_base")),
+        std::move(*Tokenizer::create("cl100k_base")), std::move(*Tokenizer::create("o200k_base"))};
     return all[i];
 }
 
@@ -111,7 +112,9 @@ TEST(short_and_long_pieces) {
     CHECK(same_ids_twice(v, c, stray) && !in_long(c, stray) && !in_short(c, stray));
     CHECK(same_ids_twice(v, c, stray20) && !in_long(c, stray20));
     // the long region's limits: 56 bytes and 16 ids
-    const std::string cyr28 = " \xd0\xbf\xd1\x80\xd0\xb5\xd0\xb4\xd1\x81\xd1\x82\xd0\xb0\xd0\xb2\xd0\xb8\xd1\x82\xd0\xb5\xd0\xbb\xd1\x8c\xd1\x81\xd1\x82\xd0\xb2\xd0\xbe";
+    const std::string cyr28 =
+        " \xd0\xbf\xd1\x80\xd0\xb5\xd0\xb4\xd1\x81\xd1\x82\xd0\xb0\xd0\xb2\xd0\xb8\xd1\x82\xd0\xb5\xd0\xbb\xd1\x8c\xd1"
+        "\x81\xd1\x82\xd0\xb2\xd0\xbe";
     CHECK(cyr28.size() > CACHE_MAX_PIECE && cyr28.size() <= LONG_MAX_PIECE);
     CHECK(same_ids_twice(v, c, cyr28) && in_long(c, cyr28));
     const std::string p56 = " " + std::string(55, 'a'), p57 = " " + std::string(56, 'a');
@@ -157,7 +160,8 @@ TEST(four_long_slots_then_replacement_by_the_hash) {
     const uint64_t f = long_home(c, group[0]);
     for (int i = 0; i < 4; ++i) piece_ids(v, c, group[i]);
     for (uint64_t k = 0; k < LONG_WAYS; ++k)
-        CHECK(c.long_slots.slots[f + k].len == 21 && std::memcmp(c.long_slots.slots[f + k].key, group[k].data(), 21) == 0);
+        CHECK(c.long_slots.slots[f + k].len == 21 &&
+              std::memcmp(c.long_slots.slots[f + k].key, group[k].data(), 21) == 0);
     piece_ids(v, c, group[4]);  // all four taken: the slot that the new piece's hash picks is replaced
     uint8_t key[LONG_MAX_PIECE] = {};
     std::memcpy(key, group[4].data(), group[4].size());
@@ -196,7 +200,8 @@ TEST(regions_grow_as_they_fill_and_keep_their_entries) {
     std::vector<uint64_t> actives{c.short_slots.active};
     for (size_t i = 0; i < shorts.size(); ++i) {
         size_t before = 0;
-        const bool grows = c.short_slots.filled * 4 == c.short_slots.active && c.short_slots.active < c.short_slots.capacity;
+        const bool grows =
+            c.short_slots.filled * 4 == c.short_slots.active && c.short_slots.active < c.short_slots.capacity;
         if (grows)
             for (size_t j = 0; j < i; ++j) before += findable_short(c, shorts[j]);
         piece_ids(v, c, shorts[i]);
@@ -233,9 +238,10 @@ TEST(pipeline_leaves_the_cache_as_piece_by_piece_encoding_does) {
         std::string s = " ";
         for (int k = 0; k < 5; ++k) s += char('a' + rng() % 26);
         pieces.push_back(s);
-        if (i % 3 == 0) pieces.push_back(pieces[pieces.size() - 1 - rng() % std::min<size_t>(pieces.size(), PIPE_DEPTH)]);
-        if (i % 4 == 0) pieces.push_back(s + s + s + "\xc3\xa9");  // 20 bytes: the long region
-        if (i % 7 == 0) pieces.push_back(s + std::string(60, 'x'));   // over 56 bytes: not cached
+        if (i % 3 == 0)
+            pieces.push_back(pieces[pieces.size() - 1 - rng() % std::min<size_t>(pieces.size(), PIPE_DEPTH)]);
+        if (i % 4 == 0) pieces.push_back(s + s + s + "\xc3\xa9");    // 20 bytes: the long region
+        if (i % 7 == 0) pieces.push_back(s + std::string(60, 'x'));  // over 56 bytes: not cached
     }
     std::vector<uint32_t> want, got;
     for (const std::string& p : pieces) encode_piece(v, one, bytes(p), p.size(), want);

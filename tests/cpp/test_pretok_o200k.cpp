@@ -66,18 +66,22 @@ TEST(contractions) {
     expect_pieces("THEY'RE here", {"THEY'RE", " here"});
     expect_pieces("I'm you'd we've", {"I'm", " you'd", " we've"});
     expect_pieces("x'lle", {"x'll", "e"});
-    expect_pieces("x'r", {"x", "'r"});     // too short for 're: the apostrophe leads the next run
-    expect_pieces("x'", {"x", "'"});       // apostrophe at the end
-    expect_pieces("'s", {"'s"});           // no contraction at the start: prefix plus letter
+    expect_pieces("x'r", {"x", "'r"});  // too short for 're: the apostrophe leads the next run
+    expect_pieces("x'", {"x", "'"});    // apostrophe at the end
+    expect_pieces("'s", {"'s"});        // no contraction at the start: prefix plus letter
     expect_pieces("we\xE2\x80\x99ll", {"we", "\xE2\x80\x99ll"});  // U+2019 is no apostrophe
-    expect_pieces("it'\xC5\xBF", {"it", "'\xC5\xBF"});           // U+017F long s is not folded to s
-    expect_pieces("5's", {"5", "'s"});  // only a letter run takes a suffix
+    expect_pieces("it'\xC5\xBF", {"it", "'\xC5\xBF"});            // U+017F long s is not folded to s
+    expect_pieces("5's", {"5", "'s"});                            // only a letter run takes a suffix
 }
 
 TEST(unicode_letters_marks_and_numbers) {
     expect_pieces(" \xCC\x81 ", {" \xCC\x81", " "});  // space + U+0301: the mark is given back as lower-set
-    expect_pieces("a\xCC\x81" "b", {"a\xCC\x81" "b"});
-    expect_pieces("\xC7\x85x", {"\xC7\x85x"});                // U+01C5 title case, upper-set only
+    expect_pieces(
+        "a\xCC\x81"
+        "b",
+        {"a\xCC\x81"
+         "b"});
+    expect_pieces("\xC7\x85x", {"\xC7\x85x"});  // U+01C5 title case, upper-set only
     expect_pieces("x\xC7\x85", {"x", "\xC7\x85"});
     expect_pieces("caf\xC3\xA9 ok", {"caf\xC3\xA9", " ok"});
     expect_pieces(" \xC3\x89t\xC3\xA9", {" \xC3\x89t\xC3\xA9"});
@@ -85,9 +89,17 @@ TEST(unicode_letters_marks_and_numbers) {
     expect_pieces("\xF0\x9D\x90\x80\xF0\x9D\x90\x9B", {"\xF0\x9D\x90\x80\xF0\x9D\x90\x9B"});  // U+1D400 U+1D41B
     expect_pieces("\xF0\x9D\x90\x80\xF0\x9D\x90\x80.", {"\xF0\x9D\x90\x80\xF0\x9D\x90\x80", "."});
     expect_pieces("\xC2\xB2\xC2\xB3\xE2\x81\xB4\xE2\x81\xB5", {"\xC2\xB2\xC2\xB3\xE2\x81\xB4", "\xE2\x81\xB5"});
-    expect_pieces("12\xC2\xB3" "4", {"12\xC2\xB3", "4"});  // superscript three counts toward the three digits
+    expect_pieces(
+        "12\xC2\xB3"
+        "4",
+        {"12\xC2\xB3", "4"});  // superscript three counts toward the three digits
     expect_pieces("\xD9\xA1\xD9\xA2\xD9\xA3\xD9\xA4", {"\xD9\xA1\xD9\xA2\xD9\xA3", "\xD9\xA4"});
-    expect_pieces("a\xE3\x80\x80\xE3\x80\x80" "b", {"a", "\xE3\x80\x80", "\xE3\x80\x80" "b"});  // U+3000
+    expect_pieces(
+        "a\xE3\x80\x80\xE3\x80\x80"
+        "b",
+        {"a", "\xE3\x80\x80",
+         "\xE3\x80\x80"
+         "b"});  // U+3000
 }
 
 TEST(lenient_decoding) {
@@ -98,7 +110,11 @@ TEST(lenient_decoding) {
     // A lead byte cut off by the end of the text stands for itself: 0xE4 is U+00E4, 0xB8 is U+00B8.
     expect_pieces("ab\xE4\xB8", {"ab\xE4", "\xB8"});
     // Continuation bytes are not examined: 0xC3 'a' decodes as one two-byte character, U+00E1.
-    expect_pieces("x\xC3" "a", {"x\xC3" "a"});
+    expect_pieces(
+        "x\xC3"
+        "a",
+        {"x\xC3"
+         "a"});
     // An overlong newline is a newline; the white-space piece ends one byte into it.
     expect_pieces(" \xC0\x8Ax", {" \xC0", "\x8Ax"});
 }
@@ -110,9 +126,16 @@ TEST(letter_matchers) {
     CHECK_EQ(ul("ABcd!"), size_t(4));
     CHECK_EQ(ul("AB!"), O_NO_MATCH);
     CHECK_EQ(ul(""), O_NO_MATCH);
-    CHECK_EQ(ul("\xC3\x80" "B"), O_NO_MATCH);                   // U+00C0 Lu: nothing to give back
-    CHECK_EQ(ul("\xCA\xB0" "AB "), size_t(2));                  // U+02B0 Lm is in both sets: give back to it
-    CHECK_EQ(ul("A\xE4\xBD\xA0" "B\xE5\xA5\xBD" "C."), size_t(8));  // the last character in both sets wins
+    CHECK_EQ(ul("\xC3\x80"
+                "B"),
+             O_NO_MATCH);  // U+00C0 Lu: nothing to give back
+    CHECK_EQ(ul("\xCA\xB0"
+                "AB "),
+             size_t(2));  // U+02B0 Lm is in both sets: give back to it
+    CHECK_EQ(ul("A\xE4\xBD\xA0"
+                "B\xE5\xA5\xBD"
+                "C."),
+             size_t(8));  // the last character in both sets wins
     CHECK_EQ(upl("ABcd!"), size_t(4));
     CHECK_EQ(upl("AB!"), size_t(2));
     CHECK_EQ(upl("ab"), O_NO_MATCH);
@@ -123,8 +146,42 @@ namespace {
 
 // Fragments that exercise every rule and every hand-over from the fast forms; the first 36 are ASCII.
 constexpr std::string_view FRAGMENTS[] = {
-    "a"sv, "z"sv, "Q"sv, "Hello"sv, "WORLD"sv, "ab"sv, "XYZabc"sv, "0"sv, "7"sv, "12"sv, "'"sv, "'s"sv, "'T"sv, "'re"sv, "'LL"sv, "'ve"sv, "'x"sv,
-    " "sv, "  "sv, "   "sv, "\t"sv, "\n"sv, "\r"sv, "\r\n"sv, "\v"sv, "\f"sv, "!"sv, "?"sv, "."sv, ","sv, "/"sv, "-"sv, "("sv, "\""sv, "\x01"sv, "\x7F"sv,
+    "a"sv,
+    "z"sv,
+    "Q"sv,
+    "Hello"sv,
+    "WORLD"sv,
+    "ab"sv,
+    "XYZabc"sv,
+    "0"sv,
+    "7"sv,
+    "12"sv,
+    "'"sv,
+    "'s"sv,
+    "'T"sv,
+    "'re"sv,
+    "'LL"sv,
+    "'ve"sv,
+    "'x"sv,
+    " "sv,
+    "  "sv,
+    "   "sv,
+    "\t"sv,
+    "\n"sv,
+    "\r"sv,
+    "\r\n"sv,
+    "\v"sv,
+    "\f"sv,
+    "!"sv,
+    "?"sv,
+    "."sv,
+    ","sv,
+    "/"sv,
+    "-"sv,
+    "("sv,
+    "\""sv,
+    "\x01"sv,
+    "\x7F"sv,
     "\xC3\xA9"sv,          // é  Ll
     "\xC3\x89"sv,          // É  Lu
     "\xCC\x81"sv,          // combining acute, a mark
@@ -142,7 +199,15 @@ constexpr std::string_view FRAGMENTS[] = {
     "\xF0\x9D\x90\x9B"sv,  // U+1D41B Ll
     "\xF0\x9F\x98\x80"sv,  // emoji
     "\xF0\xA0\x80\x80"sv,  // U+20000 Lo
-    "\x80"sv, "\xAA"sv, "\xBF"sv, "\xC3"sv, "\xE4\xBD"sv, "\xF0\x9F"sv, "\xFF"sv, "\x85"sv, "\xC0\x8A"sv,
+    "\x80"sv,
+    "\xAA"sv,
+    "\xBF"sv,
+    "\xC3"sv,
+    "\xE4\xBD"sv,
+    "\xF0\x9F"sv,
+    "\xFF"sv,
+    "\x85"sv,
+    "\xC0\x8A"sv,
 };
 
 std::string random_text(std::mt19937_64& rng, size_t target) {
@@ -163,7 +228,9 @@ TEST(runs_longer_than_a_block) {
     expect_pieces(spaces + "\n" + spaces + "a", {spaces + "\n", spaces.substr(1), " a"});
     expect_pieces(dots + "\n\n" + letters, {dots + "\n\n", letters});
     expect_pieces(letters + "\xC3\xA9" + letters, {letters + "\xC3\xA9" + letters});
-    expect_pieces(spaces + "\xC2\xA0" + "b", {spaces, "\xC2\xA0" "b"});
+    expect_pieces(spaces + "\xC2\xA0" + "b", {spaces,
+                                              "\xC2\xA0"
+                                              "b"});
 }
 
 TEST(encode_reproduces_the_text_with_and_without_cache) {

@@ -89,7 +89,8 @@ TEST(builtin_lookup_tables_agree_with_token_bytes) {
             ids_ok &= v->find_id(v->token(t)) == t;
             // next_prefix is the longest proper prefix that is a token
             uint32_t want = NONE;
-            for (size_t l = v->token_len[t] - 1; l >= 1 && want == NONE; --l) want = v->find_id(v->token(t).substr(0, l));
+            for (size_t l = v->token_len[t] - 1; l >= 1 && want == NONE; --l)
+                want = v->find_id(v->token(t).substr(0, l));
             prefix_ok &= v->next_prefix[t] == want;
         }
         CHECK(ids_ok);
@@ -114,7 +115,8 @@ TEST(longest_prefix_walks_agree_with_brute_force) {
             for (int k = rng() % 8; k > 0; --k) s += (rng() % 3) ? alpha[rng() % 14] : char(rng());
             if (s.empty()) continue;
             uint32_t want = NONE;
-            for (size_t l = std::min<size_t>(s.size(), 255); l >= 1 && want == NONE; --l) want = v->find_id(s.substr(0, l));
+            for (size_t l = std::min<size_t>(s.size(), 255); l >= 1 && want == NONE; --l)
+                want = v->find_id(s.substr(0, l));
             const auto* p = reinterpret_cast<const uint8_t*>(s.data());
             ok &= nm_mb(*v, p, s.size()) == want;
             ok &= first_token(*v, p, s.size()) == want;
@@ -133,7 +135,8 @@ TEST(only_single_bytes) {
     CHECK_EQ(v.pair_merge.size(), size_t(512));
     CHECK_EQ(testutil::occupied(v.pair_merge), size_t(0));
     bool trivial = true;
-    for (uint32_t t = 0; t < 256; ++t) trivial &= v.split[t].left == t && v.split[t].right == t && v.next_prefix[t] == NONE;
+    for (uint32_t t = 0; t < 256; ++t)
+        trivial &= v.split[t].left == t && v.split[t].right == t && v.next_prefix[t] == NONE;
     CHECK(trivial);
 }
 
