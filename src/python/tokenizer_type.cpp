@@ -179,8 +179,9 @@ PyObject* new_tokenizer_type(PyObject* module) {
         {Py_tp_getset, TOKENIZER_PROPERTIES},
         {0, nullptr},
     };
-    static PyType_Spec spec = {"lexaro._lexaro.Tokenizer", int(sizeof(PyTokenizer)), 0, TOKENIZER_FLAGS, slots};
-    PyRef type(PyType_FromModuleAndSpec(module, &spec, nullptr));
+    static PyType_Spec tokenizer_spec = {"lexaro._lexaro.Tokenizer", int(sizeof(PyTokenizer)), 0, TOKENIZER_FLAGS,
+                                         slots};
+    PyRef type(PyType_FromModuleAndSpec(module, &tokenizer_spec, nullptr));
     if (!type) return nullptr;
     // The interpreter puts every method of the table in the class __dict__ before the properties; the
     // class's documented order has its last method behind them, so that one is added afterwards.
