@@ -4,12 +4,15 @@ again only when an input format of a target changes."""
 
 import shutil
 import struct
+import sys
 from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
 REPO = HERE.parents[1]
 DATA = REPO / "data"
 TEXTS = REPO / "tests" / "python" / "corpus"
+sys.path.insert(0, str(REPO / "tests" / "python"))
+from class_lists import pack_class_lists, parse_class_lists  # noqa: E402
 
 
 def vocab_file(tokens):
@@ -30,22 +33,13 @@ def section(data):
 
 
 def class_lists(name, count):
-    data, pos, lists = (DATA / name).read_bytes(), 0, []
-    for _ in range(count):
-        (n,) = struct.unpack_from("<I", data, pos)
-        lists.append(list(struct.iter_unpack("<II", data[pos + 4:pos + 4 + 8 * n])))
-        pos += 4 + 8 * n
-    return lists
-
-
-def pack_lists(lists):
-    return b"".join(struct.pack("<I", len(pairs)) + b"".join(struct.pack("<II", *r) for r in pairs) for pairs in lists)
+    return parse_class_lists((DATA / name).read_bytes(), count)
 
 
 def dot_is_space(name, count):
     lists = class_lists(name, count)
     lists[2] = sorted(lists[2] + [(ord("."), ord("."))])
-    return pack_lists(lists)
+    return pack_class_lists(lists)
 
 
 def write(target, seeds):

@@ -25,6 +25,9 @@ import time
 from pathlib import Path
 
 DATA = Path(__file__).resolve().parents[2] / "data"
+sys.path.insert(0, str(DATA.parent / "tests" / "python"))
+from class_lists import pack_class_lists, parse_class_lists  # noqa: E402
+
 FILES = {  # encoding -> vocab, special, class file, number of class lists
     "cl100k_base": ("cl100k.vocab", "cl100k.special", "uniclass.bin", 3),
     "o200k_base": ("o200k.vocab", "o200k.special", "uniclass_o200k.bin", 5),
@@ -42,19 +45,6 @@ TEXTS = [
 RAW = [b"\xc0\x8a \xe2\x80\x0a \xff\xfe\x80 end.\xe2\x80\x94", bytes(range(256))]
 LIMIT_SECONDS = 30
 ADDRESS_SPACE = 4 << 30
-
-
-def class_lists(data, count):
-    lists, pos = [], 0
-    for _ in range(count):
-        (n,) = struct.unpack_from("<I", data, pos)
-        lists.append(list(struct.iter_unpack("<II", data[pos + 4:pos + 4 + 8 * n])))
-        pos += 4 + 8 * n
-    return lists
-
-
-def pack_lists(lists):
-    return b"".join(struct.pack("<I", len(pairs)) + b"".join(struct.pack("<II", *r) for r in pairs) for pairs in lists)
 
 
 def mutate_bytes(rng, data):
@@ -84,7 +74,7 @@ def mutate_bytes(rng, data):
 
 def mutate_classes(rng, data, count):
     """Class-table mutations that keep the file well-formed: characters moved between classes."""
-    lists = class_lists(data, count)
+    lists = parse_class_lists(data, count)
     for _ in range(rng.choice([1, 1, 2, 3, 8])):
         k = rng.randrange(count)
         c = rng.choice([rng.randrange(0x80), rng.randrange(0x80), rng.randrange(0x80), rng.randrange(0x80),
@@ -97,7 +87,7 @@ def mutate_classes(rng, data, count):
                 lists[k].sort()
         else:
             lists[k] = [r for r in lists[k] if not (r[0] <= c <= r[1])]
-    return pack_lists(lists)
+    return pack_class_lists(lists)
 
 
 def make_case(number, base_seed):

@@ -7,6 +7,7 @@ import sys
 from pathlib import Path
 
 import pytest
+from class_lists import pack_class_lists, parse_class_lists
 
 REPO = Path(__file__).resolve().parents[2]
 DATA = REPO / "data"
@@ -44,12 +45,8 @@ def read_specials(name):
 
 def read_class_lists(name, count):
     data = (DATA / name).read_bytes()
-    lists, pos = [], 0
-    for _ in range(count):
-        (ranges,) = struct.unpack_from("<I", data, pos)
-        lists.append(list(struct.iter_unpack("<II", data[pos + 4:pos + 4 + 8 * ranges])))
-        pos += 4 + 8 * ranges
-    assert pos == len(data)
+    lists = parse_class_lists(data, count)
+    assert pack_class_lists(lists) == data  # nothing after the last list
     return lists
 
 

@@ -4,10 +4,10 @@ in children: before the mends these hung or ended the interpreter."""
 
 import os
 import shutil
-import struct
 from pathlib import Path
 
 import pytest
+from class_lists import pack_class_lists, parse_class_lists
 
 DATA = Path(__file__).resolve().parents[2] / "data"
 GIB = 1 << 30
@@ -102,19 +102,6 @@ def test_files_beyond_every_valid_size_are_read_only_in_part(child, datadir):
 # ---- class tables that contradict the ASCII fast paths ----
 
 
-def read_lists(name, count):
-    data, pos, lists = (DATA / name).read_bytes(), 0, []
-    for _ in range(count):
-        (n,) = struct.unpack_from("<I", data, pos)
-        lists.append(list(struct.iter_unpack("<II", data[pos + 4:pos + 4 + 8 * n])))
-        pos += 4 + 8 * n
-    return lists
-
-
-def pack_lists(lists):
-    return b"".join(struct.pack("<I", len(pairs)) + b"".join(struct.pack("<II", *r) for r in pairs) for pairs in lists)
-
-
 def with_char(ranges, c):
     return sorted(ranges + [(c, c)])
 
@@ -187,10 +174,10 @@ def test_contradicting_class_table_is_cut_by_its_rules(child, tmp_path, encoding
     family, vocab, classes, count = (("cl100k", "cl100k.vocab", "uniclass.bin", 3) if encoding == "cl100k_base"
                                      else ("o200k", "o200k.vocab", "uniclass_o200k.bin", 5))
     shutil.copy(DATA / vocab, tmp_path / vocab)
-    lists = read_lists(classes, count)
+    lists = parse_class_lists((DATA / classes).read_bytes(), count)
     for k, change, char in MUTATIONS[name]:
         lists[k] = change(lists[k], ord(char))
-    (tmp_path / classes).write_bytes(pack_lists(lists))
+    (tmp_path / classes).write_bytes(pack_class_lists(lists))
     out = child(DIFFERENTIAL, timeout=120, address_space=4 * GIB, guard_only=True,
                 args=[str(Path(__file__).parent), str(tmp_path), family, vocab, classes, encoding, repr(TEXTS),
                       "0" if (encoding, name) in BEYOND_THE_PATTERNS else "1"])
