@@ -43,4 +43,10 @@ DecodedText decoded_text(std::string_view bytes, ErrorsMode mode) {
     return out;
 }
 
+std::string strict_fault_message(const Utf8Fault& fault) {
+    const std::string at = " from index " + std::to_string(fault.valid_up_to);
+    if (fault.error_len == 0) return "invalid utf-8 in decode: incomplete utf-8 byte sequence" + at;
+    return "invalid utf-8 in decode: invalid utf-8 sequence of " + std::to_string(fault.error_len) + " bytes" + at;
+}
+
 }  // namespace lexaro

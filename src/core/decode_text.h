@@ -23,4 +23,7 @@ struct DecodedText {
 };
 DecodedText decoded_text(std::string_view bytes, ErrorsMode mode);
 
+// The message of a strict decode's failure: "invalid utf-8 in decode: ..." with the fault's place.
+std::string strict_fault_message(const Utf8Fault& fault);
+
 }  // namespace lexaro

@@ -129,4 +129,14 @@ std::string quoted_for_message(std::string_view s, const std::function<bool(uint
     return out + '"';
 }
 
+std::string disallowed_message(std::string_view quoted) {
+    const std::string q(quoted);
+    return "Encountered text corresponding to disallowed special token " + q +
+           ".\nIf you want this text to be encoded as a special token, pass it to `allowed_special`, e.g. "
+           "`allowed_special={" +
+           q +
+           ", ...}`.\nIf you want this text to be encoded as normal text, disable the check for this token by "
+           "passing `disallowed_special=()`, or use `encode_ordinary`.";
+}
+
 }  // namespace lexaro

@@ -35,4 +35,7 @@ std::optional<std::string_view> first_refused(const Tokenizer& tok, std::string_
 // Other_Grapheme_Extend and the non-ASCII characters for which `escape_other` says so as \u{hex}.
 std::string quoted_for_message(std::string_view s, const std::function<bool(uint32_t)>& escape_other);
 
+// The message of encode's refusal of the special string shown as `quoted` (quoted_for_message's result).
+std::string disallowed_message(std::string_view quoted);
+
 }  // namespace lexaro

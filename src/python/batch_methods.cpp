@@ -37,7 +37,7 @@ bool encode_flat(const Tokenizer& tok, PyObject* const* args, PyRef& ids, PyRef&
     std::vector<std::vector<uint32_t>> per_text;
     std::vector<int64_t> ends;
     without_gil([&] {
-        per_text = tok.encode_batch(a.texts.views, a.threads, a.with_special);
+        per_text = tok.encode_batch(a.texts.batch.views, a.threads, a.with_special);
         ends = id_offsets(per_text);
     });
     const size_t total = size_t(little_endian(ends.back()));
@@ -71,7 +71,7 @@ PyObject* count_batch(const Tokenizer& tok, PyObject* const* args) {
     BatchArgs a;
     if (!to_batch_args(args, a)) return nullptr;
     std::vector<uint64_t> counts;
-    without_gil([&] { counts = tok.count_batch(a.texts.views, a.threads, a.with_special); });
+    without_gil([&] { counts = tok.count_batch(a.texts.batch.views, a.threads, a.with_special); });
     return int_list(counts);
 }
 
@@ -81,25 +81,15 @@ PyObject* truncate_batch(const Tokenizer& tok, PyObject* const* args) {
     uint64_t threads = 0;
     if (!to_batch_texts(args[0], "texts", texts) || !to_count(args[1], "max_tokens", max_tokens)) return nullptr;
     if (args[2] != nullptr && !to_count(args[2], "threads", threads)) return nullptr;
+    const TextBatch& batch = texts.batch;
     std::vector<Truncation> cuts;
-    without_gil([&] { cuts = tok.truncate_batch(texts.views, max_tokens, threads); });
-
-    PyRef result(PyList_New(Py_ssize_t(cuts.size())));
-    if (!result) return nullptr;
-    for (size_t i = 0; i < cuts.size(); ++i) {
+    without_gil([&] { cuts = tok.truncate_batch(batch.views, max_tokens, threads); });
+    return list_of(cuts.size(), [&](size_t i) {
         // Always a new object, even when nothing was cut: bytes for a bytes-like item.
-        const char* start = texts.views[i].data();
-        const Py_ssize_t len = Py_ssize_t(cuts[i].byte_len);
-        PyRef kept(texts.from_buffer[i] ? PyBytes_FromStringAndSize(start, len)
-                                        : PyUnicode_DecodeUTF8(start, len, "strict"));
-        if (!kept) return nullptr;
-        PyRef total(PyLong_FromUnsignedLongLong(cuts[i].total_tokens));
-        if (!total) return nullptr;
-        PyObject* pair = PyTuple_Pack(2, kept.get(), total.get());
-        if (pair == nullptr) return nullptr;
-        PyList_SET_ITEM(result.get(), Py_ssize_t(i), pair);
-    }
-    return result.release();
+        const std::string_view kept = batch.views[i].substr(0, cuts[i].byte_len);
+        return Py_BuildValue("(NK)", batch.from_buffer[i] ? bytes_of(kept) : str_of(kept),
+                             static_cast<unsigned long long>(cuts[i].total_tokens));
+    });
 }
 
 constexpr Param BATCH[] = {{"texts"}, {"threads", "0"}, {"with_special", "False"}};

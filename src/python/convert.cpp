@@ -1,8 +1,6 @@
 #include "python/convert.h"
 
-#include <algorithm>
 #include <cstring>
-#include <new>
 
 #include "core/id_items.h"
 #include "core/platform.h"
@@ -93,19 +91,6 @@ bool convert_flag(PyObject* obj, bool& out) {
     return false;
 }
 
-// The checks shared by both sequence kinds; returns the length, or -1 with an error set.
-Py_ssize_t sequence_length(PyObject* obj) {
-    if (PyUnicode_Check(obj)) {
-        PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
-        return -1;
-    }
-    if (!PySequence_Check(obj)) {
-        raise_type_mismatch(obj, "Sequence");
-        return -1;
-    }
-    return PySequence_Size(obj);
-}
-
 // Ids straight from a one-dimensional buffer of native integers. Returns 1 when done, 0 when the
 // object is no such buffer (nothing set), -1 with an error set.
 int convert_id_buffer(PyObject* obj, std::vector<uint32_t>& out) {
@@ -121,7 +106,7 @@ int convert_id_buffer(PyObject* obj, std::vector<uint32_t>& out) {
     if (view.ndim != 1 || code == 0) return 0;
     out.clear();
     const bool in_memory = view.strides == nullptr || view.strides[0] != 0;  // a zero stride repeats one item
-    if (!reserve_items(out, view.shape[0], in_memory)) return -1;
+    if (!reserve_for(out, view.shape[0], in_memory)) return -1;
     const ItemFault fault =
         append_id_items(static_cast<const char*>(view.buf), view.strides != nullptr ? view.strides[0] : view.itemsize,
                         size_t(view.shape[0]), code, out);
@@ -138,7 +123,7 @@ bool convert_id_vector(PyObject* obj, std::vector<uint32_t>& out) {
     if (n < 0) return false;
     if (const int done = convert_id_buffer(obj, out); done != 0) return done > 0;
     out.clear();
-    if (!reserve_items(out, n, is_list_or_tuple(obj))) return false;
+    if (!reserve_for(out, n, is_list_or_tuple(obj))) return false;
     if (is_list_or_tuple(obj)) {
         // Items read in place; the size is re-read every step, since an item's __index__ could change a list.
         for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(obj); ++i) {
@@ -167,7 +152,7 @@ bool convert_id_vector_list(PyObject* obj, std::vector<std::vector<uint32_t>>& o
     const Py_ssize_t n = sequence_length(obj);
     if (n < 0) return false;
     out.clear();
-    if (!reserve_items(out, n, is_list_or_tuple(obj))) return false;
+    if (!reserve_for(out, n, is_list_or_tuple(obj))) return false;
     for (Py_ssize_t i = 0; i < n; ++i) {
         PyRef item(PySequence_GetItem(obj, i));
         if (!item) return false;
@@ -184,6 +169,18 @@ bool noted(bool ok, const char* param) {
 }
 
 }  // namespace
+
+Py_ssize_t sequence_length(PyObject* obj) {
+    if (PyUnicode_Check(obj)) {
+        PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
+        return -1;
+    }
+    if (!PySequence_Check(obj)) {
+        raise_type_mismatch(obj, "Sequence");
+        return -1;
+    }
+    return PySequence_Size(obj);
+}
 
 uint64_t physical_memory() {
     static const uint64_t bytes = physical_memory_bytes();

@@ -7,9 +7,9 @@
 #pragma once
 #include "python/pyref.h"
 
-#include <algorithm>
+#include "core/text_batch.h"
+
 #include <cstdint>
-#include <new>
 #include <string_view>
 #include <vector>
 
@@ -37,31 +37,22 @@ bool to_id_vector(PyObject* obj, const char* param, std::vector<uint32_t>& out);
 // Any sequence except str, each item converted as by to_id_vector.
 bool to_id_vector_list(PyObject* obj, const char* param, std::vector<std::vector<uint32_t>>& out);
 
-// Bytes of memory the machine has; 0 when unknown.
-uint64_t physical_memory();
+// The length of a sequence argument (any sequence except str), or -1 with the error set: TypeError
+// "Can't extract `str` to `Vec`" for a str, "'<type>' object is not an instance of 'Sequence'" for others.
+Py_ssize_t sequence_length(PyObject* obj);
 
 inline bool is_list_or_tuple(PyObject* obj) { return PyList_CheckExact(obj) || PyTuple_CheckExact(obj); }
 
-// Makes room for a sequence of `n` items of which `held` says whether they are really in memory
-// (a list, a tuple, a buffer with a stride). A length the object merely declares (__len__, a
-// zero-stride buffer) is not trusted: only a modest part is reserved, the rest grows as items arrive.
-// A length whose items could never fit the machine's memory is refused with MemoryError, as list()
-// does. False with the error set.
+// Bytes of memory the machine has; 0 when unknown.
+uint64_t physical_memory();
+
+// reserve_items (core/text_batch.h) for `n` (>= 0) items against the machine's memory. A length whose
+// items could never fit is refused with MemoryError, as list() does. False with the error set.
 template <class T>
-bool reserve_items(std::vector<T>& v, Py_ssize_t n, bool held) {
-    constexpr Py_ssize_t declared_reserve = Py_ssize_t(1) << 16;
-    const uint64_t limit = physical_memory();
-    if (limit != 0 && uint64_t(n) > limit / sizeof(T)) {
-        PyErr_NoMemory();
-        return false;
-    }
-    try {
-        v.reserve(size_t(held ? n : std::min(n, declared_reserve)));
-    } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
-        return false;
-    }
-    return true;
+bool reserve_for(std::vector<T>& v, Py_ssize_t n, bool held) {
+    if (reserve_items(v, uint64_t(n), held, physical_memory())) return true;
+    PyErr_NoMemory();
+    return false;
 }
 
 // TypeError "'<type>' object is not an instance of '<expected>'"
@@ -75,14 +66,7 @@ void note_param(const char* param);
 // Result builder shared by the methods: unsigned values (ids, counts) as a new list of int.
 template <class T>
 PyObject* int_list(const std::vector<T>& values) {
-    PyRef list(PyList_New(Py_ssize_t(values.size())));
-    if (!list) return nullptr;
-    for (size_t i = 0; i < values.size(); ++i) {
-        PyObject* item = PyLong_FromUnsignedLongLong(values[i]);
-        if (item == nullptr) return nullptr;
-        PyList_SET_ITEM(list.get(), Py_ssize_t(i), item);
-    }
-    return list.release();
+    return list_of(values.size(), [&](size_t i) { return PyLong_FromUnsignedLongLong(values[i]); });
 }
 
 inline PyObject* id_list(const std::vector<uint32_t>& ids) { return int_list(ids); }

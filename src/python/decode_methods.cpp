@@ -26,18 +26,11 @@ bool to_errors_mode(PyObject* obj, ErrorsMode& out) {
 // The text of decoded bytes under `mode`: a new str, or null with a Python error set.
 PyObject* text_of(std::string_view bytes, ErrorsMode mode) {
     const DecodedText decoded = decoded_text(bytes, mode);
-    if (decoded.fault && decoded.fault->error_len == 0) {
-        PyErr_Format(PyExc_ValueError, "invalid utf-8 in decode: incomplete utf-8 byte sequence from index %zu",
-                     decoded.fault->valid_up_to);
-        return nullptr;
-    }
     if (decoded.fault) {
-        PyErr_Format(PyExc_ValueError, "invalid utf-8 in decode: invalid utf-8 sequence of %zu bytes from index %zu",
-                     decoded.fault->error_len, decoded.fault->valid_up_to);
+        PyErr_SetString(PyExc_ValueError, strict_fault_message(*decoded.fault).c_str());
         return nullptr;
     }
-    const std::string_view text = decoded.as_is ? bytes : decoded.text;
-    return PyUnicode_DecodeUTF8(text.data(), Py_ssize_t(text.size()), "strict");
+    return str_of(decoded.as_is ? bytes : decoded.text);
 }
 
 std::string decoded_bytes(const Tokenizer& tok, const std::vector<uint32_t>& ids) {
@@ -56,8 +49,7 @@ PyObject* decode(const Tokenizer& tok, PyObject* const* args) {
 PyObject* decode_bytes(const Tokenizer& tok, PyObject* const* args) {
     std::vector<uint32_t> ids;
     if (!to_id_vector(args[0], "ids", ids)) return nullptr;
-    const std::string bytes = decoded_bytes(tok, ids);
-    return PyBytes_FromStringAndSize(bytes.data(), Py_ssize_t(bytes.size()));
+    return bytes_of(decoded_bytes(tok, ids));
 }
 
 PyObject* decode_single_token_bytes(const Tokenizer& tok, PyObject* const* args) {
@@ -68,22 +60,15 @@ PyObject* decode_single_token_bytes(const Tokenizer& tok, PyObject* const* args)
         PyErr_Format(PyExc_KeyError, "unknown token id %lu", static_cast<unsigned long>(id));
         return nullptr;
     }
-    return PyBytes_FromStringAndSize(bytes->data(), Py_ssize_t(bytes->size()));
+    return bytes_of(*bytes);
 }
 
 PyObject* decode_batch(const Tokenizer& tok, PyObject* const* args) {
     std::vector<std::vector<uint32_t>> batch;
     ErrorsMode mode;
     if (!to_id_vector_list(args[0], "batch", batch) || !to_errors_mode(args[1], mode)) return nullptr;
-    PyRef texts(PyList_New(Py_ssize_t(batch.size())));
-    if (!texts) return nullptr;
-    for (size_t i = 0; i < batch.size(); ++i) {
-        // One release per element; the first strict failure ends the call.
-        PyObject* text = text_of(decoded_bytes(tok, batch[i]), mode);
-        if (text == nullptr) return nullptr;
-        PyList_SET_ITEM(texts.get(), Py_ssize_t(i), text);
-    }
-    return texts.release();
+    // One release per element; the first strict failure ends the call.
+    return list_of(batch.size(), [&](size_t i) { return text_of(decoded_bytes(tok, batch[i]), mode); });
 }
 
 constexpr Param IDS_ERRORS[] = {{"ids"}, {"errors", "\"replace\""}};

@@ -76,15 +76,8 @@ void raise_disallowed(std::string_view s) {
         return escape == 1;
     });
     if (failed) return;
-    const std::string message =
-        "Encountered text corresponding to disallowed special token " + quoted +
-        ".\nIf you want this text to be encoded as a special token, pass it to `allowed_special`, e.g. "
-        "`allowed_special={" +
-        quoted +
-        ", ...}`.\nIf you want this text to be encoded as normal text, disable the check for this token by "
-        "passing `disallowed_special=()`, or use `encode_ordinary`.";
-    PyRef text(PyUnicode_FromStringAndSize(message.data(), Py_ssize_t(message.size())));
-    if (text) PyErr_SetObject(PyExc_ValueError, text.get());
+    PyRef message(str_of(disallowed_message(quoted)));
+    if (message) PyErr_SetObject(PyExc_ValueError, message.get());
 }
 
 // encode's policy, shared with encode_to_buffer and encode_to_numpy: convert, refuse disallowed strings
@@ -111,13 +104,11 @@ PyObject* id_buffer(const std::vector<uint32_t>& ids) {
     return bytes;
 }
 
-// The ids of one text, converted from args[0], by `encode` with the lock released, as a list.
+// The ids of `encode()`, run with the lock released, as a list.
 template <class Encode>
-PyObject* encoded_list(PyObject* const* args, Encode&& encode) {
-    std::string_view text;
-    if (!to_text(args[0], "text", text)) return nullptr;
+PyObject* encoded_list(Encode&& encode) {
     std::vector<uint32_t> ids;
-    without_gil([&] { ids = encode(text); });
+    without_gil([&] { ids = encode(); });
     return id_list(ids);
 }
 
@@ -127,19 +118,18 @@ PyObject* encode(const Tokenizer& tok, PyObject* const* args) {
 }
 
 PyObject* encode_ordinary(const Tokenizer& tok, PyObject* const* args) {
-    return encoded_list(args, [&](std::string_view text) { return tok.encode(text); });
+    std::string_view text;
+    return to_text(args[0], "text", text) ? encoded_list([&] { return tok.encode(text); }) : nullptr;
 }
 
 PyObject* encode_bytes(const Tokenizer& tok, PyObject* const* args) {
     std::string_view data;
-    if (!to_bytes(args[0], "data", data)) return nullptr;
-    std::vector<uint32_t> ids;
-    without_gil([&] { ids = tok.encode(data); });
-    return id_list(ids);
+    return to_bytes(args[0], "data", data) ? encoded_list([&] { return tok.encode(data); }) : nullptr;
 }
 
 PyObject* encode_with_special(const Tokenizer& tok, PyObject* const* args) {
-    return encoded_list(args, [&](std::string_view text) { return tok.encode_with_special(text); });
+    std::string_view text;
+    return to_text(args[0], "text", text) ? encoded_list([&] { return tok.encode_with_special(text); }) : nullptr;
 }
 
 PyObject* encode_to_buffer(const Tokenizer& tok, PyObject* const* args) {
@@ -176,12 +166,8 @@ PyObject* truncate(const Tokenizer& tok, PyObject* const* args) {
     Truncation cut;
     without_gil([&] { cut = tok.truncate(text, max_tokens); });
     // Nothing cut: the caller's own str object, not a copy.
-    PyRef kept = cut.byte_len == text.size()
-                     ? PyRef::borrow(args[0])
-                     : PyRef(PyUnicode_DecodeUTF8(text.data(), Py_ssize_t(cut.byte_len), "strict"));
-    if (!kept) return nullptr;
-    PyRef total(PyLong_FromUnsignedLongLong(cut.total_tokens));
-    return total ? PyTuple_Pack(2, kept.get(), total.get()) : nullptr;
+    PyObject* kept = cut.byte_len == text.size() ? Py_NewRef(args[0]) : str_of(text.substr(0, cut.byte_len));
+    return Py_BuildValue("(NK)", kept, static_cast<unsigned long long>(cut.total_tokens));
 }
 
 PyObject* count(const Tokenizer& tok, PyObject* const* args) {

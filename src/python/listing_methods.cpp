@@ -9,19 +9,8 @@ namespace lexaro::py {
 
 namespace {
 
-// Special strings were checked to be UTF-8 when the tokenizer was built.
-PyObject* str_of(std::string_view text) { return PyUnicode_DecodeUTF8(text.data(), Py_ssize_t(text.size()), "strict"); }
-
 PyObject* token_byte_values(const Tokenizer& tok, PyObject* const*) {
-    PyRef list(PyList_New(Py_ssize_t(tok.vocab.n_tokens)));
-    if (!list) return nullptr;
-    for (uint32_t id = 0; id < tok.vocab.n_tokens; ++id) {
-        const std::string_view bytes = tok.vocab.token(id);
-        PyObject* item = PyBytes_FromStringAndSize(bytes.data(), Py_ssize_t(bytes.size()));
-        if (item == nullptr) return nullptr;
-        PyList_SET_ITEM(list.get(), Py_ssize_t(id), item);
-    }
-    return list.release();
+    return list_of(tok.vocab.n_tokens, [&](size_t id) { return bytes_of(tok.vocab.token(uint32_t(id))); });
 }
 
 PyObject* is_special_token(const Tokenizer& tok, PyObject* const* args) {
@@ -30,18 +19,11 @@ PyObject* is_special_token(const Tokenizer& tok, PyObject* const* args) {
     return PyBool_FromLong(tok.special_by_id(id) != nullptr);
 }
 
+// Special strings were checked to be UTF-8 when the tokenizer was built.
 PyObject* special_tokens(const Tokenizer& tok, PyObject* const*) {
-    PyRef list(PyList_New(Py_ssize_t(tok.specials.size())));
-    if (!list) return nullptr;
-    for (size_t k = 0; k < tok.specials.size(); ++k) {
-        PyRef text(str_of(tok.specials[k].text));
-        PyRef id(PyLong_FromUnsignedLong(tok.specials[k].id));
-        if (!text || !id) return nullptr;
-        PyObject* pair = PyTuple_Pack(2, text.get(), id.get());
-        if (pair == nullptr) return nullptr;
-        PyList_SET_ITEM(list.get(), Py_ssize_t(k), pair);
-    }
-    return list.release();
+    return list_of(tok.specials.size(), [&](size_t k) {
+        return Py_BuildValue("(Nk)", str_of(tok.specials[k].text), static_cast<unsigned long>(tok.specials[k].id));
+    });
 }
 
 constexpr Param ID[] = {{"id"}};

@@ -30,6 +30,13 @@ extern const Method TOKEN_BYTE_VALUES, IS_SPECIAL_TOKEN, SPECIAL_TOKENS;
 // The value of the property special_tokens_set.
 PyObject* special_tokens_set(const Tokenizer& tok);
 
+// Pickling and copying (pickle_methods.cpp). __reduce__ (METH_NOARGS) gives
+// (lexaro.registry.load_tokenizer, (name, datadir)), whose reconstructor returns the receiving process's
+// shared instance for a built-in encoding; __copy__ (METH_NOARGS) and __deepcopy__ (METH_O) give the object
+// itself, as it never changes.
+PyObject* method_reduce(PyObject* self, PyObject* unused);
+PyObject* method_copy(PyObject* self, PyObject* unused);
+
 // numpy.frombuffer(buffer, dtype) with numpy imported on demand. Without numpy: RuntimeError
 // "the numpy methods need numpy installed: pip install 'lexaro-rs[numpy]'". Returns a new
 // reference (the array keeps `buffer` alive as its base), or null with a Python error set.

@@ -3,6 +3,8 @@
 #include "python/module_state.h"
 #include "python/tokenizer_object.h"
 
+#include <iterator>
+
 namespace lexaro::py {
 
 namespace {
@@ -17,13 +19,7 @@ bool add_attribute(PyObject* module, const char* name, PyObject* value) {
 }
 
 PyObject* builtin_encodings() {
-    PyRef list(PyList_New(0));
-    if (!list) return nullptr;
-    for (std::string_view name : BUILTIN_NAMES) {
-        PyRef item(PyUnicode_FromStringAndSize(name.data(), Py_ssize_t(name.size())));
-        if (!item || PyList_Append(list.get(), item.get()) != 0) return nullptr;
-    }
-    return list.release();
+    return list_of(std::size(BUILTIN_NAMES), [](size_t i) { return str_of(BUILTIN_NAMES[i]); });
 }
 
 // Calls only the C API (nothing here throws), so it needs no C++ exception guard.

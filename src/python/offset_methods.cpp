@@ -12,22 +12,6 @@ namespace lexaro::py {
 
 namespace {
 
-// (ends[k], ends[k + 1]) for each k, as a list of 2-tuples.
-PyObject* span_list(const std::vector<uint64_t>& ends) {
-    const size_t n = ends.size() - 1;
-    PyRef list(PyList_New(Py_ssize_t(n)));
-    if (!list) return nullptr;
-    for (size_t k = 0; k < n; ++k) {
-        PyRef start(PyLong_FromUnsignedLongLong(ends[k]));
-        PyRef end(PyLong_FromUnsignedLongLong(ends[k + 1]));
-        if (!start || !end) return nullptr;
-        PyObject* span = PyTuple_Pack(2, start.get(), end.get());
-        if (span == nullptr) return nullptr;
-        PyList_SET_ITEM(list.get(), Py_ssize_t(k), span);
-    }
-    return list.release();
-}
-
 PyObject* encode_with_offsets(const Tokenizer& tok, PyObject* const* args) {
     std::string_view text;
     std::string_view unit = "byte";
@@ -51,8 +35,10 @@ PyObject* encode_with_offsets(const Tokenizer& tok, PyObject* const* args) {
     });
     PyRef id_objects(id_list(ids));
     if (!id_objects) return nullptr;
-    PyRef spans(span_list(ends));
-    return spans ? PyTuple_Pack(2, id_objects.get(), spans.get()) : nullptr;
+    using u64 = unsigned long long;  // (ends[k], ends[k + 1]) for each token k
+    PyObject* spans =
+        list_of(ids.size(), [&](size_t k) { return Py_BuildValue("(KK)", u64(ends[k]), u64(ends[k + 1])); });
+    return Py_BuildValue("(ON)", id_objects.get(), spans);
 }
 
 constexpr Param TEXT_UNIT[] = {{"text"}, {"unit", "\"byte\""}};

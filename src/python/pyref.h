@@ -3,6 +3,8 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <cstddef>
+#include <string_view>
 #include <utility>
 
 namespace lexaro::py {
@@ -66,5 +68,24 @@ struct HeldBuffer {
         if (held) PyBuffer_Release(&view);
     }
 };
+
+// New objects of the values the methods return; null with a Python error set.
+inline PyObject* bytes_of(std::string_view b) { return PyBytes_FromStringAndSize(b.data(), Py_ssize_t(b.size())); }
+inline PyObject* str_of(std::string_view utf8, const char* errors = "strict") {
+    return PyUnicode_DecodeUTF8(utf8.data(), Py_ssize_t(utf8.size()), errors);
+}
+
+// A new list of `n` items, `item(i)` making the i-th (a new reference, or null with the error set).
+template <class Item>
+PyObject* list_of(size_t n, Item&& item) {
+    PyRef list(PyList_New(Py_ssize_t(n)));
+    if (!list) return nullptr;
+    for (size_t i = 0; i < n; ++i) {
+        PyObject* value = item(i);
+        if (value == nullptr) return nullptr;
+        PyList_SET_ITEM(list.get(), Py_ssize_t(i), value);
+    }
+    return list.release();
+}
 
 }  // namespace lexaro::py

@@ -3,8 +3,9 @@
 #include "python/convert.h"
 #include "python/fault.h"
 #include "python/methods.h"
-#include "python/pickle_methods.h"
 #include "python/tokenizer_object.h"
+
+#include "core/fileio.h"
 
 #include <new>
 #include <optional>
@@ -16,13 +17,6 @@ namespace {
 
 constexpr Param NEW_PARAMS[] = {{"encoding"}, {"datadir", "\"\""}};
 constexpr Signature NEW_SIGNATURE{"__new__", NEW_PARAMS};
-
-// RuntimeError with the core's message, kept whole even if it holds a NUL byte
-// (a datadir may contain one and the message shows the path).
-void raise_load_error(const std::string& message) {
-    PyRef text(PyUnicode_DecodeUTF8(message.data(), Py_ssize_t(message.size()), "replace"));
-    if (text) PyErr_SetObject(PyExc_RuntimeError, text.get());
-}
 
 PyObject* tokenizer_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     PyObject* bound[2];
@@ -36,10 +30,13 @@ PyObject* tokenizer_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     std::optional<Expected<Tokenizer>> created;
     without_gil([&] { created.emplace(Tokenizer::create(encoding, datadir)); });
     if (!created->ok()) {
-        raise_load_error(created->error());
+        // The core's message kept whole even if it holds a NUL byte (a datadir may, and the message shows it).
+        PyRef message(str_of(created->error(), "replace"));
+        if (message) PyErr_SetObject(PyExc_RuntimeError, message.get());
         return nullptr;
     }
-    std::string kept_datadir = pickled_datadir(datadir);  // may allocate: done before the object exists
+    // What a pickle carries: absolute, so that a process with another working directory reads the same files.
+    std::string kept_datadir = absolute_path(datadir);  // may allocate: done before the object exists
     PyObject* self = type->tp_alloc(type, 0);
     if (self == nullptr) return nullptr;
     new (&reinterpret_cast<PyTokenizer*>(self)->core) Tokenizer(std::move(created->value()));
@@ -62,10 +59,7 @@ PyObject* tokenizer_repr(PyObject* self) {
 
 // ---- properties ----
 
-PyObject* get_name(PyObject* self, void*) {
-    const std::string& name = core_of(self).name;
-    return PyUnicode_FromStringAndSize(name.data(), Py_ssize_t(name.size()));
-}
+PyObject* get_name(PyObject* self, void*) { return str_of(core_of(self).name); }
 
 PyObject* get_memory_bytes(PyObject* self, void*) { return PyLong_FromUnsignedLongLong(core_of(self).footprint()); }
 
@@ -128,36 +122,27 @@ PyMethodDef method_entry() {
     return {M.signature.name, reinterpret_cast<PyCFunction>(function), METH_FASTCALL | METH_KEYWORDS, doc.c_str()};
 }
 
-// In registration order. Made on the first use and kept for the process: the interpreter keeps pointers
-// into it. The last method, special_tokens, comes behind the properties (see new_tokenizer_type()).
-PyMethodDef* tokenizer_methods() {
+// The methods Ms in that order, then the pickling and copying methods. Made on the first use and kept for
+// the process: the interpreter keeps pointers into it.
+template <const Method&... Ms>
+PyMethodDef* method_table() {
     static PyMethodDef table[] = {
-        method_entry<ENCODE>(),
-        method_entry<ENCODE_ORDINARY>(),
-        method_entry<ENCODE_BYTES>(),
-        method_entry<ENCODE_WITH_SPECIAL>(),
-        method_entry<ENCODE_TO_BUFFER>(),
-        method_entry<ENCODE_TO_NUMPY>(),
-        method_entry<ENCODE_BATCH_TO_NUMPY>(),
-        method_entry<ENCODE_WITH_OFFSETS>(),
-        method_entry<ENCODE_SINGLE_TOKEN>(),
-        method_entry<TRUNCATE>(),
-        method_entry<TRUNCATE_BATCH>(),
-        method_entry<COUNT>(),
-        method_entry<ENCODE_BATCH>(),
-        method_entry<COUNT_BATCH>(),
-        method_entry<DECODE>(),
-        method_entry<DECODE_BYTES>(),
-        method_entry<DECODE_SINGLE_TOKEN_BYTES>(),
-        method_entry<DECODE_BATCH>(),
-        method_entry<TOKEN_BYTE_VALUES>(),
-        method_entry<IS_SPECIAL_TOKEN>(),
+        method_entry<Ms>()...,
         {"__reduce__", Entry<method_reduce>::call, METH_NOARGS, nullptr},
         {"__copy__", Entry<method_copy>::call, METH_NOARGS, nullptr},
         {"__deepcopy__", Entry<method_copy>::call, METH_O, nullptr},
         {nullptr, nullptr, 0, nullptr},
     };
     return table;
+}
+
+// In registration order. The last method, special_tokens, comes behind the properties (see
+// new_tokenizer_type()).
+PyMethodDef* tokenizer_methods() {
+    return method_table<ENCODE, ENCODE_ORDINARY, ENCODE_BYTES, ENCODE_WITH_SPECIAL, ENCODE_TO_BUFFER, ENCODE_TO_NUMPY,
+                        ENCODE_BATCH_TO_NUMPY, ENCODE_WITH_OFFSETS, ENCODE_SINGLE_TOKEN, TRUNCATE, TRUNCATE_BATCH,
+                        COUNT, ENCODE_BATCH, COUNT_BATCH, DECODE, DECODE_BYTES, DECODE_SINGLE_TOKEN_BYTES, DECODE_BATCH,
+                        TOKEN_BYTE_VALUES, IS_SPECIAL_TOKEN>();
 }
 
 #ifdef Py_TPFLAGS_IMMUTABLETYPE
