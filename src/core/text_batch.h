@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <new>
 #include <span>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -41,6 +42,8 @@ bool reserve_items(std::vector<T>& v, uint64_t n, bool held, uint64_t memory) {
     try {
         v.reserve(size_t(held || n < declared_reserve ? n : declared_reserve));
     } catch (const std::bad_alloc&) {
+        return false;
+    } catch (const std::length_error&) {  // beyond what a vector can hold at all
         return false;
     }
     return true;

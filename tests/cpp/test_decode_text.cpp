@@ -51,4 +51,11 @@ TEST(invalid_bytes_by_mode) {
     CHECK_EQ(decoded_text("\xEF\xBF\xBD\xC0", ErrorsMode::Ignore).text, std::string());
 }
 
+TEST(strict_failures_name_the_kind_of_fault_and_where_it_starts) {
+    CHECK_EQ(strict_fault_message(*decoded_text("abc\xE4\xB8", ErrorsMode::Strict).fault),
+             std::string("invalid utf-8 in decode: incomplete utf-8 byte sequence from index 3"));
+    CHECK_EQ(strict_fault_message(*decoded_text("\xC3\xA9\xE4\xB8x", ErrorsMode::Strict).fault),
+             std::string("invalid utf-8 in decode: invalid utf-8 sequence of 2 bytes from index 2"));
+}
+
 TEST_MAIN()

@@ -135,4 +135,11 @@ TEST(quoting_escapes_controls_named_characters_and_grapheme_extenders) {
     CHECK_EQ(quoted_for_message("", always), std::string("\"\""));
 }
 
+TEST(the_refusal_names_the_quoted_string_and_both_ways_out) {
+    const std::string message = disallowed_message("\"<|endoftext|>\"");
+    CHECK(message.starts_with("Encountered text corresponding to disallowed special token \"<|endoftext|>\".\n"));
+    CHECK(message.find("`allowed_special={\"<|endoftext|>\", ...}`") != std::string::npos);
+    CHECK(message.ends_with("passing `disallowed_special=()`, or use `encode_ordinary`."));
+}
+
 TEST_MAIN()
