@@ -13,15 +13,13 @@ struct Keyword {
 };
 
 // "'a'", "'a' and 'b'", "'a', 'b', and 'c'": the list CPython prints for missing arguments.
-PyRef join_missing(const std::vector<const char*>& names) {
+std::string join_missing(const std::vector<const char*>& names) {
     std::string text;
     for (size_t i = 0; i < names.size(); ++i) {
         if (i > 0) text += names.size() == 2 ? " and " : (i + 1 == names.size() ? ", and " : ", ");
-        text += '\'';
-        text += names[i];
-        text += '\'';
+        text += std::string("'") + names[i] + "'";
     }
-    return PyRef(PyUnicode_FromStringAndSize(text.data(), Py_ssize_t(text.size())));
+    return text;
 }
 
 size_t required(const Signature& sig) {
@@ -87,14 +85,10 @@ bool bind(const Signature& sig, PyObject* const* positional, Py_ssize_t nargs, P
     for (size_t i = 0; i < required(sig); ++i) {
         if (out[i] == nullptr) missing.push_back(sig.params[i].name);
     }
-    if (!missing.empty()) {
-        PyRef list = join_missing(missing);
-        if (!list) return false;
-        PyErr_Format(PyExc_TypeError, "Tokenizer.%s() missing %zu required positional argument%s: %U", sig.name,
-                     missing.size(), missing.size() == 1 ? "" : "s", list.get());
-        return false;
-    }
-    return true;
+    if (missing.empty()) return true;
+    PyErr_Format(PyExc_TypeError, "Tokenizer.%s() missing %zu required positional argument%s: %s", sig.name,
+                 missing.size(), missing.size() == 1 ? "" : "s", join_missing(missing).c_str());
+    return false;
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 // Batch methods: the texts (str or bytes-like) are taken while the interpreter lock is held, the core spreads
 // them over its worker threads with the lock released, and the results become Python objects once it is back.
-#include "python/batch_texts.h"
 #include "python/convert.h"
 #include "python/fault.h"
 #include "python/methods.h"

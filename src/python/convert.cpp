@@ -1,6 +1,7 @@
 #include "python/convert.h"
 
 #include <cstring>
+#include <new>
 
 #include "core/id_items.h"
 #include "core/platform.h"
@@ -128,13 +129,9 @@ bool convert_id_vector(PyObject* obj, std::vector<uint32_t>& out) {
         // Items read in place; the size is re-read every step, since an item's __index__ could change a list.
         for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(obj); ++i) {
             PyObject* item = PySequence_Fast_GET_ITEM(obj, i);
+            PyRef keep(PyLong_CheckExact(item) ? nullptr : Py_NewRef(item));  // alive while its __index__ runs
             uint32_t id = 0;
-            if (PyLong_CheckExact(item)) {
-                if (!convert_id(item, id)) return false;
-            } else {
-                PyRef keep(Py_NewRef(item));
-                if (!convert_id(keep.get(), id)) return false;
-            }
+            if (!convert_id(item, id)) return false;
             out.push_back(id);
         }
         return true;
@@ -158,6 +155,50 @@ bool convert_id_vector_list(PyObject* obj, std::vector<std::vector<uint32_t>>& o
         if (!item) return false;
         out.emplace_back();
         if (!convert_id_vector(item.get(), out.back())) return false;
+    }
+    return true;
+}
+
+bool item_text(PyObject* item, BatchItem& out, std::vector<HeldBuffer>& buffers) {
+    if (PyUnicode_Check(item)) {
+        Py_ssize_t size = 0;
+        const char* utf8 = PyUnicode_AsUTF8AndSize(item, &size);  // a lone surrogate raises here
+        if (utf8 == nullptr) return false;
+        out.text = std::string_view(utf8, size_t(size));
+        return true;
+    }
+    if (PyBytes_Check(item)) {
+        out = {std::string_view(PyBytes_AS_STRING(item), size_t(PyBytes_GET_SIZE(item))), true, false};
+        return true;
+    }
+    if (!PyObject_CheckBuffer(item)) {
+        raise_type_mismatch(item, "str");
+        return false;
+    }
+    HeldBuffer& held = buffers.emplace_back();
+    if (PyObject_GetBuffer(item, &held.view, PyBUF_SIMPLE) != 0) return false;  // e.g. not contiguous
+    held.held = true;
+    out = {std::string_view(static_cast<const char*>(held.view.buf), size_t(held.view.len)), true, true};
+    return true;
+}
+
+bool convert_batch_texts(PyObject* obj, BatchTexts& out) {
+    const Py_ssize_t n = sequence_length(obj);
+    if (n < 0) return false;
+    std::vector<HeldBuffer> buffers;
+    std::vector<BatchItem> items;
+    const bool held = is_list_or_tuple(obj);  // else the length is only declared: items grow as they arrive
+    if (!reserve_for(items, n, held) || !reserve_for(out.owners, n, held)) return false;
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        PyRef item(PySequence_GetItem(obj, i));
+        if (!item || !item_text(item.get(), items.emplace_back(), buffers)) return false;
+        out.owners.push_back(std::move(item));
+    }
+    try {  // MemoryError here gets the parameter's note like any other failure of the conversion
+        make_text_batch(items, out.batch);
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+        return false;
     }
     return true;
 }
@@ -239,6 +280,10 @@ bool to_id_vector(PyObject* obj, const char* param, std::vector<uint32_t>& out) 
 }
 bool to_id_vector_list(PyObject* obj, const char* param, std::vector<std::vector<uint32_t>>& out) {
     return noted(convert_id_vector_list(obj, out), param);
+}
+
+bool to_batch_texts(PyObject* obj, const char* param, BatchTexts& out) {
+    return noted(convert_batch_texts(obj, out), param);
 }
 
 }  // namespace lexaro::py

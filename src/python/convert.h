@@ -37,6 +37,18 @@ bool to_id_vector(PyObject* obj, const char* param, std::vector<uint32_t>& out);
 // Any sequence except str, each item converted as by to_id_vector.
 bool to_id_vector_list(PyObject* obj, const char* param, std::vector<std::vector<uint32_t>>& out);
 
+// The texts of a batch: str items as their UTF-8 text, bytes-like items as their bytes, read in place where
+// the memory cannot change (str, bytes: kept alive here) and copied otherwise.
+struct BatchTexts {
+    std::vector<PyRef> owners;  // the items: they keep the views into them alive
+    TextBatch batch;
+};
+
+// Any sequence except str; each item a str or an object with a contiguous buffer (bytes, bytearray,
+// memoryview...). Bytes are taken as they are, whether UTF-8 or not. The errors are those of a sequence of
+// str: "Can't extract `str` to `Vec`" for a str, "'<type>' object is not an instance of 'str'" for an item.
+bool to_batch_texts(PyObject* obj, const char* param, BatchTexts& out);
+
 // The length of a sequence argument (any sequence except str), or -1 with the error set: TypeError
 // "Can't extract `str` to `Vec`" for a str, "'<type>' object is not an instance of 'Sequence'" for others.
 Py_ssize_t sequence_length(PyObject* obj);

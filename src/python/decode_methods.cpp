@@ -15,10 +15,8 @@ namespace {
 
 // An omitted `errors` is "replace"; any str is accepted.
 bool to_errors_mode(PyObject* obj, ErrorsMode& out) {
-    out = ErrorsMode::Replace;
-    std::string_view name;
-    if (obj == nullptr) return true;
-    if (!to_text(obj, "errors", name)) return false;
+    std::string_view name = "replace";
+    if (obj != nullptr && !to_text(obj, "errors", name)) return false;
     out = errors_mode(name);
     return true;
 }

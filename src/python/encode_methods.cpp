@@ -1,11 +1,12 @@
 // Encode methods: encode with its special-token policy, the ordinary and raw-bytes encodes, the buffer and
-// numpy forms, single-token lookup, truncate and count.
+// numpy forms, encode_with_offsets, single-token lookup, truncate and count.
 #include "python/convert.h"
 #include "python/fault.h"
 #include "python/methods.h"
 
 #include "core/flat_ids.h"
 #include "core/special_policy.h"
+#include "core/token_spans.h"
 
 #include <string>
 #include <string_view>
@@ -146,11 +147,8 @@ PyObject* encode_to_numpy(const Tokenizer& tok, PyObject* const* args) {
 
 PyObject* encode_single_token(const Tokenizer& tok, PyObject* const* args) {
     std::string_view piece;
-    if (PyBytes_Check(args[0])) {
-        piece = std::string_view(PyBytes_AS_STRING(args[0]), size_t(PyBytes_GET_SIZE(args[0])));
-    } else if (!to_text(args[0], nullptr, piece)) {
+    if (!(PyBytes_Check(args[0]) ? to_bytes(args[0], nullptr, piece) : to_text(args[0], nullptr, piece)))
         return nullptr;
-    }
     const std::optional<uint32_t> id = tok.token_id(piece);  // a lookup, not an encode: the lock is kept
     if (!id) {
         PyErr_SetString(PyExc_KeyError, "bytes are not a single token in this encoding");
@@ -178,9 +176,39 @@ PyObject* count(const Tokenizer& tok, PyObject* const* args) {
     return PyLong_FromUnsignedLongLong(n);
 }
 
+PyObject* encode_with_offsets(const Tokenizer& tok, PyObject* const* args) {
+    std::string_view text;
+    std::string_view unit = "byte";
+    if (!to_text(args[0], "text", text)) return nullptr;
+    if (args[1] != nullptr && !to_text(args[1], "unit", unit)) return nullptr;
+    if (unit != "byte" && unit != "char") {
+        PyErr_SetString(PyExc_ValueError, "unit must be 'byte' or 'char'");
+        return nullptr;
+    }
+    // Refused before encoding: offsets of such a text would not fit the 32 bits they are served in.
+    if (!spans_fit(text.size())) {
+        PyErr_SetString(PyExc_ValueError, "text too long for encode_with_offsets (4 GiB or more)");
+        return nullptr;
+    }
+    std::vector<uint32_t> ids;
+    std::vector<uint64_t> ends;
+    without_gil([&] {
+        ids = tok.encode(text);
+        ends = token_ends(tok.vocab, ids);
+        if (unit == "char") byte_ends_to_chars(text, ends);
+    });
+    PyRef id_objects(id_list(ids));
+    if (!id_objects) return nullptr;
+    using u64 = unsigned long long;  // (ends[k], ends[k + 1]) for each token k
+    PyObject* spans =
+        list_of(ids.size(), [&](size_t k) { return Py_BuildValue("(KK)", u64(ends[k]), u64(ends[k + 1])); });
+    return Py_BuildValue("(ON)", id_objects.get(), spans);
+}
+
 constexpr Param DATA[] = {{"data"}};
 constexpr Param PIECE[] = {{"piece"}};
 constexpr Param TEXT_AND_MAX[] = {{"text"}, {"max_tokens"}};
+constexpr Param TEXT_UNIT[] = {{"text"}, {"unit", "\"byte\""}};
 
 }  // namespace
 
@@ -223,5 +251,11 @@ const Method TRUNCATE{{"truncate", TEXT_AND_MAX},
                       "where `total_tokens` counts the whole input whether or not it was cut.",
                       truncate};
 const Method COUNT{{"count", TEXT}, "", count};
+
+const Method ENCODE_WITH_OFFSETS{{"encode_with_offsets", TEXT_UNIT},
+                                 "Ordinary ids + per-token spans. `unit=\"byte\"` gives exact UTF-8 byte\n"
+                                 "offsets (they tile the input); `unit=\"char\"` gives code-point offsets\n"
+                                 "(HF `offset_mapping` shape).",
+                                 encode_with_offsets};
 
 }  // namespace lexaro::py

@@ -18,9 +18,7 @@ struct Method {
 
 // encode_methods.cpp
 extern const Method ENCODE, ENCODE_ORDINARY, ENCODE_BYTES, ENCODE_WITH_SPECIAL, ENCODE_TO_BUFFER, ENCODE_TO_NUMPY,
-    ENCODE_SINGLE_TOKEN, TRUNCATE, COUNT;
-// offset_methods.cpp
-extern const Method ENCODE_WITH_OFFSETS;
+    ENCODE_WITH_OFFSETS, ENCODE_SINGLE_TOKEN, TRUNCATE, COUNT;
 // batch_methods.cpp
 extern const Method ENCODE_BATCH_TO_NUMPY, TRUNCATE_BATCH, ENCODE_BATCH, COUNT_BATCH;
 // decode_methods.cpp
@@ -29,13 +27,6 @@ extern const Method DECODE, DECODE_BYTES, DECODE_SINGLE_TOKEN_BYTES, DECODE_BATC
 extern const Method TOKEN_BYTE_VALUES, IS_SPECIAL_TOKEN, SPECIAL_TOKENS;
 // The value of the property special_tokens_set.
 PyObject* special_tokens_set(const Tokenizer& tok);
-
-// Pickling and copying (pickle_methods.cpp). __reduce__ (METH_NOARGS) gives
-// (lexaro.registry.load_tokenizer, (name, datadir)), whose reconstructor returns the receiving process's
-// shared instance for a built-in encoding; __copy__ (METH_NOARGS) and __deepcopy__ (METH_O) give the object
-// itself, as it never changes.
-PyObject* method_reduce(PyObject* self, PyObject* unused);
-PyObject* method_copy(PyObject* self, PyObject* unused);
 
 // numpy.frombuffer(buffer, dtype) with numpy imported on demand. Without numpy: RuntimeError
 // "the numpy methods need numpy installed: pip install 'lexaro-rs[numpy]'". Returns a new

@@ -1,7 +1,6 @@
 // The extension module _lexaro: two-phase initialisation with one execution step, and the module state
 // (the class and the internal-fault exception) that each interpreter importing it gets its own of.
 #include "python/module_state.h"
-#include "python/tokenizer_object.h"
 
 #include <iterator>
 

@@ -1,7 +1,12 @@
-// What belongs to one module object: the class and the internal-fault exception. Each interpreter that
-// imports the module has its own.
+// What the module is made of: the state that belongs to one module object (the class and the internal-fault
+// exception; each interpreter that imports the module has its own), and the Tokenizer object, a thin holder
+// of one core Tokenizer.
 #pragma once
 #include "python/pyref.h"
+
+#include "core/tokenizer.h"
+
+#include <string>
 
 namespace lexaro::py {
 
@@ -14,5 +19,15 @@ inline ModuleState* state_of_module(PyObject* module) { return static_cast<Modul
 
 // The state of the module that made `type` (the Tokenizer class). Never null for that class.
 inline ModuleState* state_of_type(PyTypeObject* type) { return static_cast<ModuleState*>(PyType_GetModuleState(type)); }
+
+struct PyTokenizer {
+    PyObject_HEAD Tokenizer core;  // constructed in place by tp_new, destroyed by tp_dealloc
+    std::string datadir;           // absolute; "" for the built-in data (what a pickle carries besides the name)
+};
+
+inline const Tokenizer& core_of(PyObject* self) { return reinterpret_cast<PyTokenizer*>(self)->core; }
+
+// The class object "lexaro._lexaro.Tokenizer" of `module`, a new reference, or null with a Python error set.
+PyObject* new_tokenizer_type(PyObject* module);
 
 }  // namespace lexaro::py
