@@ -86,8 +86,8 @@ PyObject* truncate_batch(const Tokenizer& tok, PyObject* const* args) {
     return list_of(cuts.size(), [&](size_t i) {
         // Always a new object, even when nothing was cut: bytes for a bytes-like item.
         const std::string_view kept = batch.views[i].substr(0, cuts[i].byte_len);
-        return Py_BuildValue("(NK)", batch.from_buffer[i] ? bytes_of(kept) : str_of(kept),
-                             static_cast<unsigned long long>(cuts[i].total_tokens));
+        return pair_of(batch.from_buffer[i] ? bytes_of(kept) : str_of(kept),
+                       PyLong_FromUnsignedLongLong(cuts[i].total_tokens));
     });
 }
 

@@ -129,9 +129,13 @@ bool convert_id_vector(PyObject* obj, std::vector<uint32_t>& out) {
         // Items read in place; the size is re-read every step, since an item's __index__ could change a list.
         for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(obj); ++i) {
             PyObject* item = PySequence_Fast_GET_ITEM(obj, i);
-            PyRef keep(PyLong_CheckExact(item) ? nullptr : Py_NewRef(item));  // alive while its __index__ runs
             uint32_t id = 0;
-            if (!convert_id(item, id)) return false;
+            if (PyLong_CheckExact(item)) {
+                if (!convert_id(item, id)) return false;
+            } else {
+                PyRef keep(Py_NewRef(item));  // alive while its __index__ runs, which could drop it from the list
+                if (!convert_id(keep.get(), id)) return false;
+            }
             out.push_back(id);
         }
         return true;

@@ -15,9 +15,9 @@ namespace {
 
 // An omitted `errors` is "replace"; any str is accepted.
 bool to_errors_mode(PyObject* obj, ErrorsMode& out) {
-    std::string_view name = "replace";
+    std::string_view name;
     if (obj != nullptr && !to_text(obj, "errors", name)) return false;
-    out = errors_mode(name);
+    out = obj != nullptr ? errors_mode(name) : ErrorsMode::Replace;
     return true;
 }
 

@@ -53,16 +53,9 @@ bool to_set(PyObject* value, bool default_all, SpecialSet& out) {
 // or its general category is Mn or Me (from the interpreter's unicodedata, imported on first need).
 // Returns 1 or 0, or -1 with a Python error set.
 int escapes_by_category(uint32_t cp, PyRef& unicodedata) {
-    PyRef ch(PyUnicode_FromOrdinal(int(cp)));
-    if (!ch) return -1;
-    PyRef printable(PyObject_CallMethod(ch.get(), "isprintable", nullptr));
-    if (!printable) return -1;
-    if (printable.get() != Py_True) return 1;
-    if (!unicodedata) {
-        unicodedata = PyRef(PyImport_ImportModule("unicodedata"));
-        if (!unicodedata) return -1;
-    }
-    PyRef category(PyObject_CallMethod(unicodedata.get(), "category", "O", ch.get()));
+    if (!Py_UNICODE_ISPRINTABLE(Py_UCS4(cp))) return 1;
+    if (!unicodedata && !(unicodedata = PyRef(PyImport_ImportModule("unicodedata")))) return -1;
+    PyRef category(PyObject_CallMethod(unicodedata.get(), "category", "C", int(cp)));
     if (!category) return -1;
     return PyUnicode_CompareWithASCIIString(category.get(), "Mn") == 0 ||
            PyUnicode_CompareWithASCIIString(category.get(), "Me") == 0;
@@ -165,7 +158,7 @@ PyObject* truncate(const Tokenizer& tok, PyObject* const* args) {
     without_gil([&] { cut = tok.truncate(text, max_tokens); });
     // Nothing cut: the caller's own str object, not a copy.
     PyObject* kept = cut.byte_len == text.size() ? Py_NewRef(args[0]) : str_of(text.substr(0, cut.byte_len));
-    return Py_BuildValue("(NK)", kept, static_cast<unsigned long long>(cut.total_tokens));
+    return pair_of(kept, PyLong_FromUnsignedLongLong(cut.total_tokens));
 }
 
 PyObject* count(const Tokenizer& tok, PyObject* const* args) {
@@ -199,10 +192,10 @@ PyObject* encode_with_offsets(const Tokenizer& tok, PyObject* const* args) {
     });
     PyRef id_objects(id_list(ids));
     if (!id_objects) return nullptr;
-    using u64 = unsigned long long;  // (ends[k], ends[k + 1]) for each token k
-    PyObject* spans =
-        list_of(ids.size(), [&](size_t k) { return Py_BuildValue("(KK)", u64(ends[k]), u64(ends[k + 1])); });
-    return Py_BuildValue("(ON)", id_objects.get(), spans);
+    PyObject* spans = list_of(ids.size(), [&](size_t k) {  // (ends[k], ends[k + 1]) for each token k
+        return pair_of(PyLong_FromUnsignedLongLong(ends[k]), PyLong_FromUnsignedLongLong(ends[k + 1]));
+    });
+    return pair_of(id_objects.release(), spans);
 }
 
 constexpr Param DATA[] = {{"data"}};

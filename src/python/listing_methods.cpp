@@ -22,7 +22,7 @@ PyObject* is_special_token(const Tokenizer& tok, PyObject* const* args) {
 // Special strings were checked to be UTF-8 when the tokenizer was built.
 PyObject* special_tokens(const Tokenizer& tok, PyObject* const*) {
     return list_of(tok.specials.size(), [&](size_t k) {
-        return Py_BuildValue("(Nk)", str_of(tok.specials[k].text), static_cast<unsigned long>(tok.specials[k].id));
+        return pair_of(str_of(tok.specials[k].text), PyLong_FromUnsignedLong(tok.specials[k].id));
     });
 }
 
@@ -31,13 +31,8 @@ constexpr Param ID[] = {{"id"}};
 }  // namespace
 
 PyObject* special_tokens_set(const Tokenizer& tok) {
-    PyRef set(PySet_New(nullptr));
-    if (!set) return nullptr;
-    for (const Special& special : tok.specials) {
-        PyRef text(str_of(special.text));
-        if (!text || PySet_Add(set.get(), text.get()) != 0) return nullptr;
-    }
-    return set.release();
+    PyRef texts(list_of(tok.specials.size(), [&](size_t k) { return str_of(tok.specials[k].text); }));
+    return texts ? PySet_New(texts.get()) : nullptr;
 }
 
 const Method TOKEN_BYTE_VALUES{

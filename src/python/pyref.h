@@ -75,6 +75,16 @@ inline PyObject* str_of(std::string_view utf8, const char* errors = "strict") {
     return PyUnicode_DecodeUTF8(utf8.data(), Py_ssize_t(utf8.size()), errors);
 }
 
+// A new 2-tuple that takes over `a` and `b` (new references; null when either is, with its error set).
+inline PyObject* pair_of(PyObject* a, PyObject* b) {
+    PyRef first(a), second(b);
+    PyObject* pair = first && second ? PyTuple_New(2) : nullptr;
+    if (pair == nullptr) return nullptr;
+    PyTuple_SET_ITEM(pair, 0, first.release());
+    PyTuple_SET_ITEM(pair, 1, second.release());
+    return pair;
+}
+
 // A new list of `n` items, `item(i)` making the i-th (a new reference, or null with the error set).
 template <class Item>
 PyObject* list_of(size_t n, Item&& item) {
