@@ -287,6 +287,11 @@ Expected<Vocab> Vocab::from_bytes(std::span<const uint8_t> bytes, std::string_vi
         v.byte_node[b[0]] = path[off];
         if (len >= 2) v.pair2_node[uint32_t(b[0]) << 8 | b[1]] = path[off + 1];
     }
+    // The walk stops at node 0, so a node without children is entered as 0 where a walk starts or steps
+    // (pair2_node, cp3_node, edge2; pair2_node only once the tables built from it are done): no step can
+    // lead on from it, and the probes that would find that out are skipped. pair2_token, cp3_token and the
+    // edge2 entries' tokens already name the token that ends there.
+    const auto walk_node = [&](uint32_t node) { return trie.has_child[node] ? node : 0; };
     v.all_bytes = true;
     for (uint32_t b = 0; b < 256; ++b) {
         v.byte_token[b] = v.byte_node[b] ? v.node_token[v.byte_node[b]] : NONE;
@@ -316,8 +321,8 @@ Expected<Vocab> Vocab::from_bytes(std::span<const uint8_t> bytes, std::string_vi
                 seen[child] = 1;
                 uint32_t best = v.node_token[child];
                 if (best == NONE) best = v.node_token[path[off + i]];
-                two.push_back({edge2_key(path[off + i - 1], v.token_bytes[off + i], v.token_bytes[off + i + 1]), child,
-                               best == NONE ? NO_BEST : best});
+                two.push_back({edge2_key(path[off + i - 1], v.token_bytes[off + i], v.token_bytes[off + i + 1]),
+                               walk_node(child), best == NONE ? NO_BEST : best});
             }
         }
     }
@@ -418,11 +423,14 @@ Expected<Vocab> Vocab::from_bytes(std::span<const uint8_t> bytes, std::string_vi
             const uint32_t n2 = v.pair2_node[c0 << 8 | c1], t2 = v.pair2_token[c0 << 8 | c1];
             for (uint32_t c2 = 0x80; c2 <= 0xBF; ++c2) {
                 const uint32_t cp = cp3_index(c0, c1, c2);
-                v.cp3_node[cp] = n2;
                 const uint32_t n3 = n2 ? trie.cp3_child[cp] : 0;
+                // The walk goes on from the node after two bytes, through the third byte and the next
+                // one: only worth a probe when the node after all three has children.
+                v.cp3_node[cp] = n3 != 0 && trie.has_child[n3] ? n2 : 0;
                 v.cp3_token[cp] = (n3 != 0 && v.node_token[n3] != NONE) ? v.node_token[n3] : t2;
             }
         }
+    for (uint32_t& node : v.pair2_node) node = walk_node(node);
     return v;
 }
 

@@ -96,10 +96,36 @@ TEST(builtin_lookup_tables_agree_with_token_bytes) {
         CHECK(ids_ok);
         CHECK(prefix_ok);
         CHECK_EQ(v->find_id(""), NONE);
-        // U+4E00: the three-byte table starts from the node after the first two bytes
+        // U+4E00 starts longer tokens: the three-byte table starts from the node after the first two bytes
         CHECK_EQ(v->cp3_node[cp3_index(0xE4, 0xB8, 0x80)], v->pair2_node[0xE4B8]);
         CHECK(std::all_of(v->pair_memo16.begin(), v->pair_memo16.end(), [](uint16_t m) { return m == 0; }));
         CHECK(std::all_of(v->pair_memo32.begin(), v->pair_memo32.end(), [](uint32_t m) { return m == 0; }));
+    }
+}
+
+TEST(walks_start_only_where_a_longer_token_can_follow) {
+    // pair2_node and cp3_node are 0 exactly where no token extends the first two or three bytes
+    for (const Vocab* v : {&cl100k(), &o200k()}) {
+        std::vector<uint8_t> longer2(65536, 0), longer3(65536, 0);
+        for (uint32_t t = 0; t < v->n_tokens; ++t) {
+            const std::string_view b = v->token(t);
+            const auto c = [&](size_t i) { return uint32_t(uint8_t(b[i])); };
+            if (b.size() > 2) longer2[c(0) << 8 | c(1)] = 1;
+            if (b.size() > 3 && (c(0) & 0xF0) == 0xE0 && (c(1) & 0xC0) == 0x80 && (c(2) & 0xC0) == 0x80)
+                longer3[cp3_index(c(0), c(1), c(2))] = 1;
+        }
+        size_t pair_bad = 0, cp3_bad = 0, cp3_started = 0;
+        for (uint32_t i = 0; i < 65536; ++i) {
+            pair_bad += (v->pair2_node[i] != 0) != bool(longer2[i]);
+            const uint32_t c0 = 0xE0 | i >> 12, c1 = 0x80 | (i >> 6 & 0x3F), c2 = 0x80 | (i & 0x3F);
+            const uint32_t cp = cp3_index(c0, c1, c2);
+            cp3_bad += (v->cp3_node[cp] != 0) != bool(longer3[cp]);
+            cp3_bad += v->cp3_node[cp] != 0 && v->cp3_node[cp] != v->pair2_node[c0 << 8 | c1];
+            cp3_started += v->cp3_node[cp] != 0;
+        }
+        CHECK_EQ(pair_bad, size_t(0));
+        CHECK_EQ(cp3_bad, size_t(0));
+        CHECK(cp3_started > 100 && cp3_started < 10000);  // few: most characters end every token they start
     }
 }
 
