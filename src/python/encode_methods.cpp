@@ -227,7 +227,7 @@ const Method ENCODE_ORDINARY{{"encode_ordinary", TEXT},
 const Method ENCODE_BYTES{{"encode_bytes", DATA}, "Encode raw bytes (no UTF-8 validation).", encode_bytes};
 const Method ENCODE_WITH_SPECIAL{
     {"encode_with_special", TEXT}, "Every special-token string is turned into its id.", encode_with_special};
-// The specified doc text; there is no Python wrapper of this method: `encode_to_numpy` is the numpy form.
+// Documented text kept word for word; no Python wrapper exists (`encode_to_numpy` is the numpy form).
 const Method ENCODE_TO_BUFFER{{"encode_to_buffer", POLICY},
                               "Same as `encode`, but returns the ids as a little-endian uint32 buffer \u2014\n"
                               "the Python wrapper turns it into a numpy array with no per-token Python\n"

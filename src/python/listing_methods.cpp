@@ -38,7 +38,7 @@ PyObject* special_tokens_set(const Tokenizer& tok) {
 const Method TOKEN_BYTE_VALUES{
     {"token_byte_values", {}}, "All base-vocab token byte strings, indexed by id.", token_byte_values};
 const Method IS_SPECIAL_TOKEN{{"is_special_token", ID}, "", is_special_token};
-// The specified doc text, although the method returns a list of (string, id) pairs, not a dict.
+// Documented text kept word for word, though the method returns a list of (string, id) pairs, not a dict.
 const Method SPECIAL_TOKENS{
     {"special_tokens", {}}, "`{special string: id}` \u2014 tiktoken's `_special_tokens`.", special_tokens};
 
