@@ -6,32 +6,41 @@ namespace lexaro {
 
 bool is_valid_pair(const Vocab& v, uint32_t a, uint32_t b) {
     // Undo the merges that built a and b, checking whether a merge across the boundary would have come first.
+    // Only the split entries are read on the way down: pair_merge is probed only for the pairs whose merge
+    // bits are set.
     uint32_t limit = 0xFFFFFFFFu;
+    Split sa = v.split[a], sb = v.split[b];
     for (;;) {
-        const uint32_t m = pair_merge_find(v, a, b);
-        if (m != NONE && m < limit) return false;
+        if (may_merge(sa, sb, a, b)) {
+            const uint32_t m = pair_merge_find(v, a, b);
+            if (m != NONE && m < limit) return false;
+        }
         if (a > b) {
             limit = a;
-            const uint32_t ar = v.split[a].right;
+            const uint32_t ar = split_right(sa);
             if (ar != a) {
                 a = ar;
+                sa = v.split[a];
                 continue;
             }
             limit = b + 1;
-            const uint32_t bl = v.split[b].left;
+            const uint32_t bl = split_left(sb);
             if (bl == b) return true;
             b = bl;
+            sb = v.split[b];
         } else {
             limit = b + 1;
-            const uint32_t bl = v.split[b].left;
+            const uint32_t bl = split_left(sb);
             if (bl != b) {
                 b = bl;
+                sb = v.split[b];
                 continue;
             }
             limit = a;
-            const uint32_t ar = v.split[a].right;
+            const uint32_t ar = split_right(sa);
             if (ar == a) return true;
             a = ar;
+            sa = v.split[a];
         }
     }
 }

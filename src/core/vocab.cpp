@@ -410,6 +410,8 @@ Expected<Vocab> Vocab::from_bytes(std::span<const uint8_t> bytes, std::string_vi
                     break;
                 }
             }
+            v.split[a].left |= uint32_t(1) << merge_bit_r(b);
+            v.split[b].right |= uint32_t(1) << merge_bit_l(a);
             v.split[t] = {a, b};
             break;
         }

@@ -47,10 +47,24 @@ private:
     size_t n_ = 0;
 };
 
+// How a token was merged: left and right are the ids of its two parts (the token itself when it is not
+// a merge), in the low 18 bits of each word. The high 14 bits of each word filter the merges the token
+// takes part in: bit merge_bit_r(y) of the left word is set for every y with a merge (token, y), bit
+// merge_bit_l(x) of the right word for every x with a merge (x, token). A pair (a, b) whose bits are not
+// both set has no merge, and the pair test skips its lookup in pair_merge.
 struct Split {
     uint32_t left;
     uint32_t right;
 };
+inline constexpr uint32_t SPLIT_ID_MASK = (uint32_t(1) << 18) - 1;
+inline uint32_t split_left(Split s) { return s.left & SPLIT_ID_MASK; }
+inline uint32_t split_right(Split s) { return s.right & SPLIT_ID_MASK; }
+inline uint32_t merge_bit_r(uint32_t y) { return uint32_t((uint64_t(y * 0x9E3779B1u) * 14) >> 32) + 18; }
+inline uint32_t merge_bit_l(uint32_t x) { return uint32_t((uint64_t(x * 0x85EBCA6Bu) * 14) >> 32) + 18; }
+// False only if there is no merge (a, b); sa and sb are the split entries of a and b.
+inline bool may_merge(Split sa, Split sb, uint32_t a, uint32_t b) {
+    return (sa.left >> merge_bit_r(b)) & (sb.right >> merge_bit_l(a)) & 1;
+}
 
 // Open-addressed map from token bytes to id; keys are views into Vocab::token_bytes.
 struct TokenIds {

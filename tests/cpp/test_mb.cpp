@@ -117,3 +117,55 @@ TEST(missing_byte_tokens_never_loop_or_crash) {
 }
 
 TEST_MAIN()
+
+namespace {
+
+// The pair test as it reads without the merge bits: pair_merge probed at every step.
+bool pair_test_probing_all(const Vocab& v, uint32_t a, uint32_t b) {
+    uint32_t limit = 0xFFFFFFFFu;
+    for (;;) {
+        const uint32_t m = pair_merge_find(v, a, b);
+        if (m != NONE && m < limit) return false;
+        const uint32_t ar = split_right(v.split[a]), bl = split_left(v.split[b]);
+        if (a > b && ar != a) {
+            limit = a, a = ar;
+        } else if (a <= b && bl != b) {
+            limit = b + 1, b = bl;
+        } else if (a > b) {
+            if (bl == b) return true;
+            limit = b + 1, b = bl;
+        } else {
+            if (ar == a) return true;
+            limit = a, a = ar;
+        }
+    }
+}
+
+}  // namespace
+
+TEST(merge_bits_never_hide_a_merge) {
+    std::mt19937 rng(5);
+    for (int w = 0; w < 2; ++w) {
+        const Vocab& v = vocab(w);
+        // the two parts of a merged token are never a valid pair: their own merge comes first
+        size_t merged = 0, accepted = 0, differ = 0;
+        for (uint32_t t = 0; t < v.n_tokens; ++t) {
+            const uint32_t l = split_left(v.split[t]), r = split_right(v.split[t]);
+            if (l == t) continue;
+            ++merged;
+            accepted += is_valid_pair(v, l, r);
+            // a part followed by the other part's neighbours in the merge tree: pairs that reach merges deep
+            // in the walk
+            const uint32_t r2 = split_left(v.split[r]), l2 = split_right(v.split[l]);
+            differ += is_valid_pair(v, l, r2) != pair_test_probing_all(v, l, r2);
+            differ += is_valid_pair(v, l2, r) != pair_test_probing_all(v, l2, r);
+        }
+        CHECK(merged > 90000);
+        CHECK_EQ(accepted, size_t(0));
+        for (int n = 0; n < 200000; ++n) {
+            const uint32_t a = rng() % v.n_tokens, b = rng() % v.n_tokens;
+            differ += is_valid_pair(v, a, b) != pair_test_probing_all(v, a, b);
+        }
+        CHECK_EQ(differ, size_t(0));
+    }
+}

@@ -37,11 +37,13 @@ uint64_t longest_run(std::span<const uint64_t> t) {
 // Walks the trie one byte at a time through the packed tables, as the encoder would.
 bool splits_concatenate(const Vocab& v) {
     for (uint32_t t = 0; t < v.n_tokens; ++t) {
-        const Split s = v.split[t];
-        if (s.left == t && s.right == t) continue;
-        if (s.left >= t || s.right >= t) return false;
-        if (std::string(v.token(s.left)) + std::string(v.token(s.right)) != v.token(t)) return false;
-        if (pair_merge_find(v, s.left, s.right) != t) return false;
+        const uint32_t left = split_left(v.split[t]), right = split_right(v.split[t]);
+        if (left == t && right == t) continue;
+        if (left >= t || right >= t) return false;
+        if (std::string(v.token(left)) + std::string(v.token(right)) != v.token(t)) return false;
+        if (pair_merge_find(v, left, right) != t) return false;
+        // the pair test skips pair_merge unless both merge bits are set
+        if (!may_merge(v.split[left], v.split[right], left, right)) return false;
     }
     return true;
 }
@@ -191,13 +193,13 @@ TEST(split_of_a_merged_token) {
     const Vocab v = testutil::build(testutil::byte_vocab({"ab", "abc", "bc", "xyz"}));
     const uint32_t ab = v.find_id("ab"), abc = v.find_id("abc"), c = v.find_id("c");
     CHECK_EQ(v.next_prefix[abc], ab);
-    CHECK_EQ(v.split[abc].left, ab);
-    CHECK_EQ(v.split[abc].right, c);
+    CHECK_EQ(split_left(v.split[abc]), ab);
+    CHECK_EQ(split_right(v.split[abc]), c);
     CHECK_EQ(pair_merge_find(v, ab, c), abc);
     // "xyz" has no two-token decomposition with smaller ids ("xy" and "yz" are not tokens)
     const uint32_t xyz = v.find_id("xyz");
-    CHECK_EQ(v.split[xyz].left, xyz);
-    CHECK_EQ(v.split[xyz].right, xyz);
+    CHECK_EQ(split_left(v.split[xyz]), xyz);
+    CHECK_EQ(split_right(v.split[xyz]), xyz);
     CHECK_EQ(v.find_id("a"), uint32_t('a'));
     CHECK_EQ(v.find_id("abcd"), NONE);
     CHECK_EQ(v.find_id("xy"), NONE);  // a proper prefix of a token, not a token itself
