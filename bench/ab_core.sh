@@ -3,6 +3,8 @@
 # load on a shared machine: the median of ROUNDS runs of each, first pass in a warm process and hot, MB/s
 # of thread CPU time, per encoding and sample. The load average is printed before and after.
 #   bash bench/ab_core.sh ROUNDS BIN_A BIN_B [SAMPLE ...]   (default: english code multilingual cjk_spaced cjk_nospace)
+# A SAMPLE is a name in bench/.corpus/samples or a path to a file. With COLD=1 nothing is encoded before the
+# first pass (a fresh process that has encoded one word, as in a cold start).
 # Keep a copy of the harness before a change (cp build/bench/bench_core_encode /tmp/before), rebuild, and
 # compare: bash bench/ab_core.sh 5 /tmp/before build/bench/bench_core_encode
 set -euo pipefail
@@ -15,7 +17,10 @@ samples=("$@")
 [ ${#samples[@]} -gt 0 ] || samples=(english code multilingual cjk_spaced cjk_nospace)
 median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 cpu_rate() {  # BIN ENCODING SAMPLE -> "first hot" (CPU-time MB/s)
-    "$1" "$2" "$S/$3.txt" 3 "$S/warmup.txt" |
+    local f=$3 w=$S/warmup.txt
+    [ -f "$f" ] || f=$S/$3.txt
+    [ -z "${COLD:-}" ] || w=
+    "$1" "$2" "$f" 3 $w |
         sed -E 's/.*first pass [0-9.]+ MB\/s \(CPU time ([0-9.]+).*hot median [0-9.]+ MB\/s \(CPU time ([0-9.]+).*/\1 \2/'
 }
 echo "load: $(cut -d' ' -f1-3 /proc/loadavg)"
