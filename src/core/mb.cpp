@@ -7,11 +7,12 @@ namespace lexaro {
 bool is_valid_pair(const Vocab& v, uint32_t a, uint32_t b) {
     // Undo the merges that built a and b, checking whether a merge across the boundary would have come first.
     // Only the split entries are read on the way down: pair_merge is probed only for the pairs whose merge
-    // bits are set.
+    // bits are set. Each side's bit position is computed again only when that side steps down.
     uint32_t limit = 0xFFFFFFFFu;
     Split sa = v.split[a], sb = v.split[b];
+    uint32_t bit_a = merge_bit_l(a), bit_b = merge_bit_r(b);
     for (;;) {
-        if (may_merge(sa, sb, a, b)) {
+        if ((sa.left >> bit_b) & (sb.right >> bit_a) & 1) {
             const uint32_t m = pair_merge_find(v, a, b);
             if (m != NONE && m < limit) return false;
         }
@@ -21,6 +22,7 @@ bool is_valid_pair(const Vocab& v, uint32_t a, uint32_t b) {
             if (ar != a) {
                 a = ar;
                 sa = v.split[a];
+                bit_a = merge_bit_l(a);
                 continue;
             }
             limit = b + 1;
@@ -28,12 +30,14 @@ bool is_valid_pair(const Vocab& v, uint32_t a, uint32_t b) {
             if (bl == b) return true;
             b = bl;
             sb = v.split[b];
+            bit_b = merge_bit_r(b);
         } else {
             limit = b + 1;
             const uint32_t bl = split_left(sb);
             if (bl != b) {
                 b = bl;
                 sb = v.split[b];
+                bit_b = merge_bit_r(b);
                 continue;
             }
             limit = a;
@@ -41,6 +45,7 @@ bool is_valid_pair(const Vocab& v, uint32_t a, uint32_t b) {
             if (ar == a) return true;
             a = ar;
             sa = v.split[a];
+            bit_a = merge_bit_l(a);
         }
     }
 }
