@@ -116,8 +116,6 @@ TEST(missing_byte_tokens_never_loop_or_crash) {
     CHECK((with_first(v, "xba") == std::vector<uint32_t>{1, 0}));
 }
 
-TEST_MAIN()
-
 namespace {
 
 // The pair test as it reads without the merge bits: pair_merge probed at every step.
@@ -169,3 +167,5 @@ TEST(merge_bits_never_hide_a_merge) {
         CHECK_EQ(differ, size_t(0));
     }
 }
+
+TEST_MAIN()
