@@ -58,7 +58,12 @@ def fetch() -> None:
     missing = [p for p in PACKAGES if not list(DEBS.glob(f"{p}_*.deb"))]
     if missing:
         print(f"downloading {len(missing)} packages into {DEBS}", file=sys.stderr)
-        subprocess.run(["apt-get", "download", *missing], cwd=DEBS, check=True)
+        if subprocess.run(["apt-get", "download", *missing], cwd=DEBS).returncode != 0:
+            # A machine's package lists go stale: the versions they name leave the mirror.
+            print("apt-get download failed; refreshing the package lists and trying again", file=sys.stderr)
+            subprocess.run(["apt-get", "update", "-q"], check=True)
+            missing = [p for p in PACKAGES if not list(DEBS.glob(f"{p}_*.deb"))]
+            subprocess.run(["apt-get", "download", *missing], cwd=DEBS, check=True)
     UNPACKED.mkdir(parents=True, exist_ok=True)
     for deb in sorted(DEBS.glob("*.deb")):
         dest = UNPACKED / deb.name.split("_")[0]
