@@ -49,13 +49,13 @@ bool encode_flat(const Tokenizer& tok, PyObject* const* args, PyRef& ids, PyRef&
     return true;
 }
 
-PyObject* encode_batch(const Tokenizer& tok, PyObject* const* args) {
+PyObject* encode_batch(const Tokenizer& tok, PyObject* const* args, PyObject*) {
     PyRef ids, offsets;
     if (!encode_flat(tok, args, ids, offsets)) return nullptr;
     return PyTuple_Pack(2, ids.get(), offsets.get());
 }
 
-PyObject* encode_batch_to_numpy(const Tokenizer& tok, PyObject* const* args) {
+PyObject* encode_batch_to_numpy(const Tokenizer& tok, PyObject* const* args, PyObject*) {
     PyRef ids, offsets;
     if (!encode_flat(tok, args, ids, offsets)) return nullptr;
     // The arrays view the bytes objects and keep them alive as their bases.
@@ -66,7 +66,7 @@ PyObject* encode_batch_to_numpy(const Tokenizer& tok, PyObject* const* args) {
     return PyTuple_Pack(2, ids_array.get(), offsets_array.get());
 }
 
-PyObject* count_batch(const Tokenizer& tok, PyObject* const* args) {
+PyObject* count_batch(const Tokenizer& tok, PyObject* const* args, PyObject*) {
     BatchArgs a;
     if (!to_batch_args(args, a)) return nullptr;
     std::vector<uint64_t> counts;
@@ -74,7 +74,7 @@ PyObject* count_batch(const Tokenizer& tok, PyObject* const* args) {
     return int_list(counts);
 }
 
-PyObject* truncate_batch(const Tokenizer& tok, PyObject* const* args) {
+PyObject* truncate_batch(const Tokenizer& tok, PyObject* const* args, PyObject*) {
     BatchTexts texts;
     uint64_t max_tokens = 0;
     uint64_t threads = 0;

@@ -75,12 +75,10 @@ void raise_type_mismatch(PyObject* obj, const char* expected);
 // before, and when param is null).
 void note_param(const char* param);
 
-// Result builder shared by the methods: unsigned values (ids, counts) as a new list of int.
+// Result builder: unsigned values (counts) as a new list of int.
 template <class T>
 PyObject* int_list(const std::vector<T>& values) {
     return list_of(values.size(), [&](size_t i) { return PyLong_FromUnsignedLongLong(values[i]); });
 }
-
-inline PyObject* id_list(const std::vector<uint32_t>& ids) { return int_list(ids); }
 
 }  // namespace lexaro::py

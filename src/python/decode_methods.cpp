@@ -37,20 +37,20 @@ std::string decoded_bytes(const Tokenizer& tok, const std::vector<uint32_t>& ids
     return bytes;
 }
 
-PyObject* decode(const Tokenizer& tok, PyObject* const* args) {
+PyObject* decode(const Tokenizer& tok, PyObject* const* args, PyObject*) {
     std::vector<uint32_t> ids;
     ErrorsMode mode;
     if (!to_id_vector(args[0], "ids", ids) || !to_errors_mode(args[1], mode)) return nullptr;
     return text_of(decoded_bytes(tok, ids), mode);
 }
 
-PyObject* decode_bytes(const Tokenizer& tok, PyObject* const* args) {
+PyObject* decode_bytes(const Tokenizer& tok, PyObject* const* args, PyObject*) {
     std::vector<uint32_t> ids;
     if (!to_id_vector(args[0], "ids", ids)) return nullptr;
     return bytes_of(decoded_bytes(tok, ids));
 }
 
-PyObject* decode_single_token_bytes(const Tokenizer& tok, PyObject* const* args) {
+PyObject* decode_single_token_bytes(const Tokenizer& tok, PyObject* const* args, PyObject*) {
     uint32_t id = 0;
     if (!to_id(args[0], "id", id)) return nullptr;
     const std::optional<std::string_view> bytes = tok.token_bytes(id);  // a lookup: the lock is kept
@@ -61,7 +61,7 @@ PyObject* decode_single_token_bytes(const Tokenizer& tok, PyObject* const* args)
     return bytes_of(*bytes);
 }
 
-PyObject* decode_batch(const Tokenizer& tok, PyObject* const* args) {
+PyObject* decode_batch(const Tokenizer& tok, PyObject* const* args, PyObject*) {
     std::vector<std::vector<uint32_t>> batch;
     ErrorsMode mode;
     if (!to_id_vector_list(args[0], "batch", batch) || !to_errors_mode(args[1], mode)) return nullptr;

@@ -3,6 +3,7 @@
 #include "python/convert.h"
 #include "python/fault.h"
 #include "python/methods.h"
+#include "python/module_state.h"
 
 #include "core/flat_ids.h"
 #include "core/special_policy.h"
@@ -100,45 +101,45 @@ PyObject* id_buffer(const std::vector<uint32_t>& ids) {
 
 // The ids of `encode()`, run with the lock released, as a list.
 template <class Encode>
-PyObject* encoded_list(Encode&& encode) {
+PyObject* encoded_list(PyObject* self, Encode&& encode) {
     std::vector<uint32_t> ids;
     without_gil([&] { ids = encode(); });
-    return id_list(ids);
+    return id_list(id_ints_of(self), ids);
 }
 
-PyObject* encode(const Tokenizer& tok, PyObject* const* args) {
+PyObject* encode(const Tokenizer& tok, PyObject* const* args, PyObject* self) {
     std::vector<uint32_t> ids;
-    return encode_by_policy(tok, args, ids) ? id_list(ids) : nullptr;
+    return encode_by_policy(tok, args, ids) ? id_list(id_ints_of(self), ids) : nullptr;
 }
 
-PyObject* encode_ordinary(const Tokenizer& tok, PyObject* const* args) {
+PyObject* encode_ordinary(const Tokenizer& tok, PyObject* const* args, PyObject* self) {
     std::string_view text;
-    return to_text(args[0], "text", text) ? encoded_list([&] { return tok.encode(text); }) : nullptr;
+    return to_text(args[0], "text", text) ? encoded_list(self, [&] { return tok.encode(text); }) : nullptr;
 }
 
-PyObject* encode_bytes(const Tokenizer& tok, PyObject* const* args) {
+PyObject* encode_bytes(const Tokenizer& tok, PyObject* const* args, PyObject* self) {
     std::string_view data;
-    return to_bytes(args[0], "data", data) ? encoded_list([&] { return tok.encode(data); }) : nullptr;
+    return to_bytes(args[0], "data", data) ? encoded_list(self, [&] { return tok.encode(data); }) : nullptr;
 }
 
-PyObject* encode_with_special(const Tokenizer& tok, PyObject* const* args) {
+PyObject* encode_with_special(const Tokenizer& tok, PyObject* const* args, PyObject* self) {
     std::string_view text;
-    return to_text(args[0], "text", text) ? encoded_list([&] { return tok.encode_with_special(text); }) : nullptr;
+    return to_text(args[0], "text", text) ? encoded_list(self, [&] { return tok.encode_with_special(text); }) : nullptr;
 }
 
-PyObject* encode_to_buffer(const Tokenizer& tok, PyObject* const* args) {
+PyObject* encode_to_buffer(const Tokenizer& tok, PyObject* const* args, PyObject*) {
     std::vector<uint32_t> ids;
     return encode_by_policy(tok, args, ids) ? id_buffer(ids) : nullptr;
 }
 
-PyObject* encode_to_numpy(const Tokenizer& tok, PyObject* const* args) {
+PyObject* encode_to_numpy(const Tokenizer& tok, PyObject* const* args, PyObject*) {
     std::vector<uint32_t> ids;
     if (!encode_by_policy(tok, args, ids)) return nullptr;
     PyRef buffer(id_buffer(ids));
     return buffer ? frombuffer(buffer.get(), "uint32") : nullptr;
 }
 
-PyObject* encode_single_token(const Tokenizer& tok, PyObject* const* args) {
+PyObject* encode_single_token(const Tokenizer& tok, PyObject* const* args, PyObject*) {
     std::string_view piece;
     if (!(PyBytes_Check(args[0]) ? to_bytes(args[0], nullptr, piece) : to_text(args[0], nullptr, piece)))
         return nullptr;
@@ -150,7 +151,7 @@ PyObject* encode_single_token(const Tokenizer& tok, PyObject* const* args) {
     return PyLong_FromUnsignedLong(*id);
 }
 
-PyObject* truncate(const Tokenizer& tok, PyObject* const* args) {
+PyObject* truncate(const Tokenizer& tok, PyObject* const* args, PyObject*) {
     std::string_view text;
     uint64_t max_tokens = 0;
     if (!to_text(args[0], "text", text) || !to_count(args[1], "max_tokens", max_tokens)) return nullptr;
@@ -161,7 +162,7 @@ PyObject* truncate(const Tokenizer& tok, PyObject* const* args) {
     return pair_of(kept, PyLong_FromUnsignedLongLong(cut.total_tokens));
 }
 
-PyObject* count(const Tokenizer& tok, PyObject* const* args) {
+PyObject* count(const Tokenizer& tok, PyObject* const* args, PyObject*) {
     std::string_view text;
     if (!to_text(args[0], "text", text)) return nullptr;
     uint64_t n = 0;
@@ -169,7 +170,7 @@ PyObject* count(const Tokenizer& tok, PyObject* const* args) {
     return PyLong_FromUnsignedLongLong(n);
 }
 
-PyObject* encode_with_offsets(const Tokenizer& tok, PyObject* const* args) {
+PyObject* encode_with_offsets(const Tokenizer& tok, PyObject* const* args, PyObject* self) {
     std::string_view text;
     std::string_view unit = "byte";
     if (!to_text(args[0], "text", text)) return nullptr;
@@ -190,7 +191,7 @@ PyObject* encode_with_offsets(const Tokenizer& tok, PyObject* const* args) {
         ends = token_ends(tok.vocab, ids);
         if (unit == "char") byte_ends_to_chars(text, ends);
     });
-    PyRef id_objects(id_list(ids));
+    PyRef id_objects(id_list(id_ints_of(self), ids));
     if (!id_objects) return nullptr;
     PyObject* spans = list_of(ids.size(), [&](size_t k) {  // (ends[k], ends[k + 1]) for each token k
         return pair_of(PyLong_FromUnsignedLongLong(ends[k]), PyLong_FromUnsignedLongLong(ends[k + 1]));

@@ -9,18 +9,18 @@ namespace lexaro::py {
 
 namespace {
 
-PyObject* token_byte_values(const Tokenizer& tok, PyObject* const*) {
+PyObject* token_byte_values(const Tokenizer& tok, PyObject* const*, PyObject*) {
     return list_of(tok.vocab.n_tokens, [&](size_t id) { return bytes_of(tok.vocab.token(uint32_t(id))); });
 }
 
-PyObject* is_special_token(const Tokenizer& tok, PyObject* const* args) {
+PyObject* is_special_token(const Tokenizer& tok, PyObject* const* args, PyObject*) {
     uint32_t id = 0;
     if (!to_id(args[0], "id", id)) return nullptr;
     return PyBool_FromLong(tok.special_by_id(id) != nullptr);
 }
 
 // Special strings were checked to be UTF-8 when the tokenizer was built.
-PyObject* special_tokens(const Tokenizer& tok, PyObject* const*) {
+PyObject* special_tokens(const Tokenizer& tok, PyObject* const*, PyObject*) {
     return list_of(tok.specials.size(), [&](size_t k) {
         return pair_of(str_of(tok.specials[k].text), PyLong_FromUnsignedLong(tok.specials[k].id));
     });

@@ -11,9 +11,10 @@ namespace lexaro::py {
 struct Method {
     Signature signature;
     const char* doc;  // the doc text after the text signature; "" for none
-    // `args` has one slot per parameter, a borrowed reference or null for an omitted optional one. Returns
-    // a new reference, or null with a Python error set; may throw (see fault.h).
-    PyObject* (*impl)(const Tokenizer& tok, PyObject* const* args);
+    // `args` has one slot per parameter, a borrowed reference or null for an omitted optional one; `self`
+    // is the Tokenizer object. Returns a new reference, or null with a Python error set; may throw (see
+    // fault.h).
+    PyObject* (*impl)(const Tokenizer& tok, PyObject* const* args, PyObject* self);
 };
 
 // encode_methods.cpp

@@ -48,6 +48,7 @@ int lexaro_clear(PyObject* module) {
     ModuleState* state = state_of_module(module);
     Py_CLEAR(state->tokenizer_type);
     Py_CLEAR(state->internal_error);
+    close_id_ints(state->id_ints);
     return 0;
 }
 

@@ -128,7 +128,7 @@ template <const Method& M>
 PyObject* call_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     PyObject* bound[MAX_PARAMS];
     if (!bind_fastcall(M.signature, args, nargs, kwnames, bound)) return nullptr;
-    return M.impl(core_of(self), bound);
+    return M.impl(core_of(self), bound, self);
 }
 
 // The table entry of one method: its docstring is made once and kept for the process.

@@ -281,6 +281,27 @@ TEXTS = [
 ]
 
 
+@pytest.mark.parametrize("name", ["cl100k_base", "o200k_base"])
+def test_id_lists_share_their_ints_safely(tok, name):
+    # Lists of ids share the int objects of common ids across calls: a dropped list must leave the next
+    # one intact, and ids on both sides of the shared range must come out right.
+    t = tok[name]
+    corpus = Path(__file__).parent / "corpus"
+    text = "".join((corpus / f).read_text(encoding="utf-8") for f in ("cjk.txt", "cyrillic.txt", "arabic.txt"))
+    buffer = t.encode_to_buffer(text)
+    expected = list(struct.unpack(f"<{len(buffer) // 4}I", buffer))
+    assert min(expected) < 65536 <= max(expected)
+    for _ in range(20):
+        ids = t.encode(text)
+        assert ids == expected and all(type(i) is int for i in ids)
+        del ids
+    assert t.encode_ordinary(text) == expected
+    assert t.encode_bytes(text.encode()) == expected
+    assert t.encode_with_offsets(text)[0] == expected
+    assert [t.encode(chr(c)) for c in range(0x4E00, 0x4E40)] == [
+        numpy.frombuffer(t.encode_to_buffer(chr(c)), dtype="<u4").tolist() for c in range(0x4E00, 0x4E40)]
+
+
 @pytest.mark.parametrize("name", ENCODINGS)
 def test_count_buffer_and_numpy_agree_with_encode(tok, name):
     t = tok[name]
