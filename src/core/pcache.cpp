@@ -288,7 +288,7 @@ void encode_and_insert(PretokenCache& cache, const Vocab& v, const uint8_t* p, s
     // Invalid UTF-8 (random bytes, binary data) is left out: such pieces rarely repeat, and storing them
     // would only push out the words of real text.
     if (n > LONG_MAX_IDS || long_key == nullptr) return;
-    if (utf8_check({reinterpret_cast<const char*>(p), len}).valid_up_to != len) return;
+    if (!utf8_valid(p, len)) return;
     LongSlot fresh{};
     fresh.check = long_check(long_h);
     fresh.len = uint8_t(len);

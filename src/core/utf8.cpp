@@ -1,5 +1,7 @@
 #include "core/utf8.h"
 
+#include <cstring>
+
 namespace lexaro {
 
 size_t utf8_step(std::string_view s, size_t i, bool* valid) {
@@ -51,6 +53,84 @@ Utf8Fault utf8_check(std::string_view s) {
         i += k;
     }
     return {s.size(), 0};
+}
+
+namespace {
+
+// A shift automaton over UTF-8: a state is a bit offset, and the row of a byte holds at each state's offset
+// the state the byte leads to, so that one step is a table load and a shift. Only the low six bits of the
+// state are meaningful.
+enum : uint64_t {
+    U_DONE = 0,  // between characters
+    U_BAD = 6,   // a fault was seen
+    U_TAIL1 = 12,
+    U_TAIL2 = 18,
+    U_TAIL3 = 24,
+    U_AFTER_E0 = 30,  // the second byte must be A0-BF (no overlong form)
+    U_AFTER_ED = 36,  // 80-9F (no surrogate)
+    U_AFTER_F0 = 42,  // 90-BF (no overlong form)
+    U_AFTER_F4 = 48,  // 80-8F (nothing above U+10FFFF)
+};
+
+constexpr uint64_t next_state(uint64_t state, unsigned b) {
+    const auto in = [b](unsigned lo, unsigned hi) { return b >= lo && b <= hi; };
+    switch (state) {
+        case U_DONE:
+            if (b < 0x80) return U_DONE;
+            if (in(0xC2, 0xDF)) return U_TAIL1;
+            if (b == 0xE0) return U_AFTER_E0;
+            if (b == 0xED) return U_AFTER_ED;
+            if (in(0xE1, 0xEF)) return U_TAIL2;
+            if (b == 0xF0) return U_AFTER_F0;
+            if (in(0xF1, 0xF3)) return U_TAIL3;
+            if (b == 0xF4) return U_AFTER_F4;
+            return U_BAD;
+        case U_TAIL1:
+            return in(0x80, 0xBF) ? U_DONE : U_BAD;
+        case U_TAIL2:
+            return in(0x80, 0xBF) ? U_TAIL1 : U_BAD;
+        case U_TAIL3:
+            return in(0x80, 0xBF) ? U_TAIL2 : U_BAD;
+        case U_AFTER_E0:
+            return in(0xA0, 0xBF) ? U_TAIL1 : U_BAD;
+        case U_AFTER_ED:
+            return in(0x80, 0x9F) ? U_TAIL1 : U_BAD;
+        case U_AFTER_F0:
+            return in(0x90, 0xBF) ? U_TAIL2 : U_BAD;
+        case U_AFTER_F4:
+            return in(0x80, 0x8F) ? U_TAIL2 : U_BAD;
+        default:
+            return U_BAD;
+    }
+}
+
+struct Utf8Rows {
+    uint64_t row[256];
+};
+
+constexpr Utf8Rows make_rows() {
+    Utf8Rows r{};
+    for (unsigned b = 0; b < 256; ++b)
+        for (uint64_t s = U_DONE; s <= U_AFTER_F4; s += 6) r.row[b] |= next_state(s, b) << s;
+    return r;
+}
+
+constexpr Utf8Rows UTF8_ROWS = make_rows();
+
+}  // namespace
+
+bool utf8_valid(const uint8_t* p, size_t len) {
+    constexpr uint64_t HIGH = 0x8080808080808080ull;
+    uint64_t s = U_DONE;
+    size_t i = 0;
+    for (; i + 8 <= len; i += 8) {
+        uint64_t w;
+        std::memcpy(&w, p + i, 8);
+        if ((w & HIGH) == 0 && (s & 63) == U_DONE) continue;  // eight ASCII bytes between characters
+        for (size_t k = 0; k < 8; ++k) s = UTF8_ROWS.row[p[i + k]] >> (s & 63);
+    }
+    for (; i < len; ++i) s = UTF8_ROWS.row[p[i]] >> (s & 63);
+    return (s & 63) == U_DONE;
 }
 
 std::string utf8_lossy(std::string_view s) {
