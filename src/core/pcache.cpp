@@ -306,6 +306,19 @@ void append_long_ids(const LongSlot& s, std::vector<uint32_t>& out) { out.insert
 
 void probe_cold(PretokenCache& cache, const Vocab& v, const uint8_t* p, size_t len, std::vector<uint32_t>& out,
                 uint64_t h, CacheKey key) {
+    // A short piece of more than four ids lives in the long region if it has a byte of 0x80 or above
+    // (a few characters of a script that the vocabulary splits into bytes); ASCII misses skip that probe.
+    // Its set is fetched before the second-level slots are searched, so that the two waits overlap.
+    const bool high = has_high_byte(key);
+    alignas(16) uint8_t long_key[LONG_MAX_PIECE];  // filled only for such a piece
+    uint64_t long_h = 0;
+    if (high) {
+        std::memset(long_key, 0, sizeof long_key);
+        std::memcpy(long_key, p, len);
+        long_h = long_hash(long_key, len);
+        const LongSlot* set = cache.long_slots.slots + long_set(cache.long_slots, long_h);
+        for (uint64_t k = 0; k < LONG_WAYS; ++k) __builtin_prefetch(set + k);
+    }
     CacheRegion<CacheSlot>& r = cache.short_slots;
     const uint64_t f = r.home(h);
     for (uint64_t k = 2; k < 6; ++k) {
@@ -316,12 +329,7 @@ void probe_cold(PretokenCache& cache, const Vocab& v, const uint8_t* p, size_t l
             return;
         }
     }
-    // A short piece of more than four ids lives in the long region if it has a byte of 0x80 or above
-    // (a few characters of a script that the vocabulary splits into bytes); ASCII misses skip that probe.
-    if (!has_high_byte(key)) return encode_and_insert(cache, v, p, len, out, h, key, nullptr, 0);
-    alignas(16) uint8_t long_key[LONG_MAX_PIECE] = {};
-    std::memcpy(long_key, p, len);
-    const uint64_t long_h = long_hash(long_key, len);
+    if (!high) return encode_and_insert(cache, v, p, len, out, h, key, nullptr, 0);
     if (const LongSlot* s = find_long(cache.long_slots, long_key, len, long_h)) return append_long_ids(*s, out);
     encode_and_insert(cache, v, p, len, out, h, key, long_key, long_h);
 }
