@@ -227,6 +227,57 @@ TEST(regions_grow_as_they_fill_and_keep_their_entries) {
     for (uint64_t i = 0; i < 8; ++i) CHECK(same_ids_twice(v, c, shorts[i] + shorts[i] + shorts[i]));
 }
 
+// The long region's slot of a piece, looked up in its own set as the encoder does, or null.
+const LongSlot* findable_long(const PretokenCache& c, std::string_view s) {
+    const LongSlot* set = c.long_slots.slots + long_home(c, s);
+    for (uint64_t k = 0; k < LONG_WAYS; ++k)
+        if (set[k].check != 0 && set[k].len == s.size() && std::memcmp(set[k].key, s.data(), s.size()) == 0)
+            return &set[k];
+    return nullptr;
+}
+
+TEST(short_pieces_of_many_ids_in_the_long_region_through_growth) {
+    // Pieces of at most 15 bytes with a non-ASCII byte and more than four ids reach the long region from the
+    // short region's miss path. Their keys must be stored zero beyond the piece: growth places every entry
+    // again by the hash of its stored key.
+    const Vocab& v = tok(0).vocab;
+    PretokenCache c(995, uint64_t(1) << 15);
+    std::mt19937 rng(11);
+    std::vector<std::string> pieces;
+    while (pieces.size() < 1200) {
+        std::string s;
+        for (int k = 0; k < 5 + int(rng() % 6); ++k) s += char(1 + rng() % 8);
+        s += "\xc3\xa9";
+        if (direct_ids(v, s).size() > 4 && std::find(pieces.begin(), pieces.end(), s) == pieces.end())
+            pieces.push_back(s);
+    }
+    for (const std::string& s : pieces) CHECK(piece_ids(v, c, s) == direct_ids(v, s));
+    CHECK(c.long_slots.active > LONG_START_SLOTS);  // it grew on the way
+    // Every entry sits in the set of its stored key and is zero beyond its length; a piece not found lost
+    // its slot to a replacement in a full set.
+    size_t entries = 0, placed = 0, padded = 0, lost = 0, lost_to_full_sets = 0;
+    for (uint64_t i = 0; i < c.long_slots.active; ++i) {
+        const LongSlot& s = c.long_slots.slots[i];
+        if (s.check == 0) continue;
+        ++entries;
+        placed += long_set(c.long_slots, long_hash(s.key, s.len)) == (i & ~(LONG_WAYS - 1));
+        padded += std::all_of(s.key + s.len, s.key + LONG_MAX_PIECE, [](uint8_t b) { return b == 0; });
+    }
+    for (const std::string& s : pieces) {
+        CHECK(!in_short(c, s));
+        if (findable_long(c, s) != nullptr) continue;
+        ++lost;
+        const LongSlot* set = c.long_slots.slots + long_home(c, s);
+        lost_to_full_sets += std::all_of(set, set + LONG_WAYS, [](const LongSlot& x) { return x.check != 0; });
+    }
+    CHECK(entries > pieces.size() * 9 / 10);
+    CHECK_EQ(placed, entries);
+    CHECK_EQ(padded, entries);
+    CHECK_EQ(lost_to_full_sets, lost);
+    CHECK(lost < pieces.size() / 50);
+    for (size_t i = 0; i < pieces.size(); i += 53) CHECK(same_ids_twice(v, c, pieces[i]));
+}
+
 TEST(pipeline_leaves_the_cache_as_piece_by_piece_encoding_does) {
     // New pieces, repeats of pieces still waiting in the ring, and long pieces, while both regions grow:
     // the pipeline must give the same ids and leave the same table as encode_piece one piece at a time.
