@@ -1,8 +1,8 @@
 // Cutting text into cl100k pre-tokens: the per-character rules, with ASCII fast paths in front.
 //
 // Cl100kRules gives them to the shared loops (pretok_driver.h). The fast path is byte-level dispatch for
-// ASCII pieces and 16-byte block scans of ASCII runs; the per-character rules decode and classify every
-// character one by one, without block scans.
+// ASCII pieces, 16-byte block scans of ASCII runs and letter runs of two- and three-byte characters read
+// from their bytes; the per-character rules decode and classify every character one by one.
 #pragma once
 #include <array>
 #include <cstddef>
@@ -12,6 +12,7 @@
 #include "core/byte_class.h"
 #include "core/pretok.h"
 #include "core/pretok_chars.h"
+#include "core/pretok_words.h"
 
 namespace lexaro::cl100k {
 
@@ -140,6 +141,10 @@ template <bool Fast>
                 q = skip_run(t, q, len, [](Block b) { return letter_mask(b); });
                 if (q == len || t[q] < 0x80) break;
             }
+            const ClassRun r = skip_class_chars<IS_LETTER>(u.bmp.data(), t, q, len);
+            q = r.end;
+            if (r.closed || q == len) break;
+            if (t[q] < 0x80) continue;
         }
         const Char c = decode_char(t, q, len);
         if (!(char_class(u, c.cp) & IS_LETTER)) break;
@@ -251,8 +256,8 @@ template <bool Fast>
     return pos + 1;  // unreachable with consistent class tables
 }
 
-// The piece starting at pos decided from ASCII bytes alone; 0 when a byte of 0x80 or above could
-// change the outcome and the general rules must decide.
+// The piece starting at pos decided from ASCII bytes and from letters in regular two- or three-byte form
+// (pretok_words.h); 0 when any other character could change the outcome and the general rules must decide.
 [[gnu::always_inline]] inline size_t cut_ascii(const UClass& u, const uint8_t* t, size_t len, size_t pos) {
     const uint8_t k0 = BYTE_KIND[t[pos]];
     if (k0 == K_LETTER) return letter_run_end<true>(u, t, len, pos + 1);
@@ -263,7 +268,11 @@ template <bool Fast>
         if (n < 3 && n < left && t[pos + n] >= 0x80) return 0;  // may be a further number
         return pos + n;
     }
-    if (k0 == K_HIGH) return 0;
+    if (k0 == K_HIGH) {  // most often a letter of two or three bytes, its run then the piece
+        const ClassRun r = skip_class_chars<IS_LETTER>(u.bmp.data(), t, pos, len);
+        if (r.end == pos) return 0;
+        return r.closed ? r.end : letter_run_end<true>(u, t, len, r.end);
+    }
     if (left == 1) return pos + 1;  // a lone punctuation or white-space byte at the end
     const uint8_t k1 = BYTE_KIND[t[pos + 1]];
     if (k0 != K_NEWLINE) {  // a newline is never a prefix
@@ -272,7 +281,11 @@ template <bool Fast>
                 if (const size_t n = contraction_len(t, pos, len)) return pos + n;
             return letter_run_end<true>(u, t, len, pos + 2);
         }
-        if (k1 == K_HIGH) return 0;  // could be a letter after the prefix
+        if (k1 == K_HIGH) {  // could be a letter after the prefix
+            const ClassRun r = skip_class_chars<IS_LETTER>(u.bmp.data(), t, pos + 1, len);
+            if (r.end == pos + 1) return 0;
+            return r.closed ? r.end : letter_run_end<true>(u, t, len, r.end);
+        }
         if (k0 == K_PUNCT || k0 == K_QUOTE) return punct_piece_end<true>(u, t, len, pos + 1);
         if (k0 == K_SPACE && (k1 == K_PUNCT || k1 == K_QUOTE)) return punct_piece_end<true>(u, t, len, pos + 2);
     }
