@@ -10,7 +10,6 @@ from __future__ import annotations
 
 import argparse
 import os
-import random
 import statistics
 import sys
 import time
@@ -48,30 +47,10 @@ def throughput(args) -> None:
 
 
 def adversarial(args) -> None:
-    rng = random.Random(7)
-    random_bytes = bytes(rng.getrandbits(8) for _ in range(4 * MIB))
-    cases = {
-        "one letter": ("o200k_base", lambda n: ("a" * n, "count")),
-        "random bytes": ("cl100k_base", lambda n: (random_bytes[:n], "encode_bytes")),
-        "digits": ("cl100k_base", lambda n: ("7" * n, "count")),
-        "spaces": ("o200k_base", lambda n: (" " * n, "count")),
-        "CJK no spaces": ("cl100k_base", lambda n: ("".join(chr(0x4E00 + rng.randrange(0x5000)) for _ in range(n // 3)), "count")),
-        "<|start|> x all": ("o200k_harmony", lambda n: ("<|start|>" * (n // 9), "allowed")),
-    }
+    import bench_real  # the primary benchmark's inputs and timing: fresh random bytes per run, CPU time
+
     print("adversarial inputs (median seconds; the 4 MiB / 1 MiB ratio is 4 for linear cost):")
-    for label, (enc, make) in cases.items():
-        tok = lexaro.Tokenizer(enc)
-        times = []
-        for size in (MIB, 4 * MIB):
-            data, how = make(size)
-            if how == "count":
-                fn = lambda: tok.count(data)  # noqa: E731
-            elif how == "encode_bytes":
-                fn = lambda: tok.encode_bytes(data)  # noqa: E731
-            else:
-                fn = lambda: tok.encode_to_numpy(data, allowed_special="all")  # noqa: E731
-            times.append(median_time(fn, args.runs))
-        print(f"  {label:16s} {enc:13s} 1 MiB {times[0]:7.3f} s  4 MiB {times[1]:7.3f} s  ratio {times[1] / times[0]:4.2f}")
+    bench_real.adversarial(args, {})
 
 
 def special_check(args) -> None:
