@@ -65,4 +65,9 @@ uint32_t first_token(const Vocab& v, const uint8_t* p, size_t len);
 void encode_mb(const Vocab& v, const uint8_t* p, size_t len, std::vector<uint32_t>& out);
 void encode_with_first(const Vocab& v, const uint8_t* p, size_t len, uint32_t first, std::vector<uint32_t>& out);
 
+// The search of encode_mb from where its greedy pass stopped: out[start..] holds the greedy tokens of
+// p[0, pos), and `cand`, the longest token at pos, failed the pair test after the last of them.
+void encode_resume(const Vocab& v, const uint8_t* p, size_t len, size_t pos, uint32_t cand,
+                   std::vector<uint32_t>& out, size_t start);
+
 }  // namespace lexaro

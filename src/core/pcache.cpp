@@ -254,6 +254,8 @@ PretokenCache::~PretokenCache() { release_slots(slots, slot_count); }
 
 namespace {
 
+bool has_high_byte(CacheKey k) { return ((k.lo | (k.hi & 0x00FFFFFFFFFFFFFFull)) & 0x8080808080808080ull) != 0; }
+
 // The long region's slot for a piece of `len` bytes at `key`, or null.
 const LongSlot* find_long(const CacheRegion<LongSlot>& r, const uint8_t* key, size_t len, uint64_t h) {
     const uint32_t check = long_check(h);
@@ -263,83 +265,119 @@ const LongSlot* find_long(const CacheRegion<LongSlot>& r, const uint8_t* key, si
     return nullptr;
 }
 
-bool has_high_byte(CacheKey k) { return ((k.lo | (k.hi & 0x00FFFFFFFFFFFFFFull)) & 0x8080808080808080ull) != 0; }
-
-// Encodes a piece that missed and stores its ids: in the short region when they fit there, else in the
-// long one (when `long_key` is given); a piece of more than LONG_MAX_IDS ids is not stored.
-void encode_and_insert(PretokenCache& cache, const Vocab& v, const uint8_t* p, size_t len, std::vector<uint32_t>& out,
-                       uint64_t short_h, CacheKey key, const uint8_t* long_key, uint64_t long_h) {
-    const size_t start = out.size();
-    encode_uncached(v, p, len, out);
-    const size_t n = out.size() - start;
-    // No ids (a vocabulary without some single bytes drops them): nothing to keep, and a short slot
-    // always gives back at least one id.
-    if (n == 0) return;
-    if (len <= CACHE_MAX_PIECE && n <= 4 && out[start] <= 0xFFFFFF) {
-        uint32_t ids[4] = {0, 0, 0, 0};
-        for (size_t i = 0; i < n; ++i) ids[i] = out[start + i];
-        const CacheSlot fresh{key.lo, key.hi, uint64_t(n) | uint64_t(ids[0]) << 8 | uint64_t(ids[1]) << 32,
-                              uint64_t(ids[2]) | uint64_t(ids[3]) << 32};
-        CacheRegion<CacheSlot>& r = cache.short_slots;
-        r.filled += place_short(r, short_h, fresh);
-        grow_if_full(r, short_empty, short_hash_of, place_short);
-        return;
-    }
-    // Invalid UTF-8 (random bytes, binary data) is left out: such pieces rarely repeat, and storing them
-    // would only push out the words of real text.
-    if (n > LONG_MAX_IDS || long_key == nullptr) return;
-    if (!utf8_valid(p, len)) return;
-    LongSlot fresh{};
-    fresh.check = long_check(long_h);
-    fresh.len = uint8_t(len);
-    fresh.n = uint8_t(n);
-    std::memcpy(fresh.key, long_key, LONG_MAX_PIECE);
-    std::memcpy(fresh.ids, out.data() + start, n * sizeof(uint32_t));
-    CacheRegion<LongSlot>& r = cache.long_slots;
-    r.filled += place_long(r, long_h, fresh);
-    grow_if_full(r, long_empty, long_hash_of, place_long);
-}
-
 void append_long_ids(const LongSlot& s, std::vector<uint32_t>& out) { out.insert(out.end(), s.ids, s.ids + s.n); }
+
+size_t copy_slot_ids(const CacheSlot& s, uint32_t* ids) {
+    const size_t n = s.meta & 0xFF;
+    const uint32_t all[4] = {uint32_t(s.meta >> 8) & 0xFFFFFF, uint32_t(s.meta >> 32), uint32_t(s.ids_hi),
+                             uint32_t(s.ids_hi >> 32)};
+    std::memcpy(ids, all, n * sizeof(uint32_t));
+    return n;
+}
 
 }  // namespace
 
-void probe_cold(PretokenCache& cache, const Vocab& v, const uint8_t* p, size_t len, std::vector<uint32_t>& out,
-                uint64_t h, CacheKey key) {
-    // A short piece of more than four ids lives in the long region if it has a byte of 0x80 or above
-    // (a few characters of a script that the vocabulary splits into bytes); ASCII misses skip that probe.
-    // Its set is fetched before the second-level slots are searched, so that the two waits overlap.
-    const bool high = has_high_byte(key);
-    alignas(16) uint8_t long_key[LONG_MAX_PIECE];  // filled only for such a piece
-    uint64_t long_h = 0;
-    if (high) {
-        std::memset(long_key, 0, sizeof long_key);
-        std::memcpy(long_key, p, len);
-        long_h = long_hash(long_key, len);
-        const LongSlot* set = cache.long_slots.slots + long_set(cache.long_slots, long_h);
+uint64_t long_hash_of_key(CacheKey key, size_t len) {
+    uint64_t h = (len + 1) * CACHE_HASH_HI;
+    h = (h ^ key.lo) * CACHE_HASH_LO;
+    h ^= h >> 29;
+    if (len > 8) {
+        h = (h ^ (key.hi & 0x00FFFFFFFFFFFFFFull)) * CACHE_HASH_LO;
+        h ^= h >> 29;
+    }
+    return h * CACHE_HASH_HI;
+}
+
+void fetch_cold(const PretokenCache& cache, uint64_t h, CacheKey key, size_t len) {
+    const CacheRegion<CacheSlot>& r = cache.short_slots;
+    const uint64_t f = r.home(h);
+    __builtin_prefetch(r.slots + ((f + 2) & r.mask()));
+    __builtin_prefetch(r.slots + ((f + 4) & r.mask()));
+    if (has_high_byte(key)) {
+        const LongSlot* set = cache.long_slots.slots + long_set(cache.long_slots, long_hash_of_key(key, len));
         for (uint64_t k = 0; k < LONG_WAYS; ++k) __builtin_prefetch(set + k);
     }
+}
+
+size_t find_cold(PretokenCache& cache, const uint8_t* p, size_t len, uint64_t h, CacheKey key, uint32_t* ids) {
     CacheRegion<CacheSlot>& r = cache.short_slots;
     const uint64_t f = r.home(h);
     for (uint64_t k = 2; k < 6; ++k) {
         CacheSlot& c = r.slots[(f + k) & r.mask()];
         if (slot_matches(c, key)) {
-            append_slot_ids(c, out);
+            const size_t n = copy_slot_ids(c, ids);
             promote(r, f, c);
-            return;
+            return n;
         }
     }
-    if (!high) return encode_and_insert(cache, v, p, len, out, h, key, nullptr, 0);
-    if (const LongSlot* s = find_long(cache.long_slots, long_key, len, long_h)) return append_long_ids(*s, out);
-    encode_and_insert(cache, v, p, len, out, h, key, long_key, long_h);
+    // A short piece of more than four ids lives in the long region if it has a byte of 0x80 or above
+    // (a few characters of a script that the vocabulary splits into bytes); ASCII misses skip that probe.
+    if (!has_high_byte(key)) return 0;
+    const LongSlot* s = find_long(cache.long_slots, p, len, long_hash_of_key(key, len));
+    if (s == nullptr) return 0;
+    std::memcpy(ids, s->ids, s->n * sizeof(uint32_t));
+    return s->n;
+}
+
+bool append_long_cached(const PretokenCache& cache, const uint8_t* p, size_t len, uint64_t long_h,
+                        std::vector<uint32_t>& out) {
+    const LongSlot* s = find_long(cache.long_slots, p, len, long_h);
+    if (s == nullptr) return false;
+    append_long_ids(*s, out);
+    return true;
+}
+
+void store_piece(PretokenCache& cache, const uint8_t* p, size_t len, uint64_t short_h, CacheKey key,
+                 const uint32_t* ids, size_t n) {
+    // No ids (a vocabulary without some single bytes drops them): nothing to keep, and a short slot
+    // always gives back at least one id.
+    if (n == 0) return;
+    if (len <= CACHE_MAX_PIECE && n <= 4 && ids[0] <= 0xFFFFFF) {
+        CacheRegion<CacheSlot>& r = cache.short_slots;
+        uint32_t four[4] = {0, 0, 0, 0};
+        std::memcpy(four, ids, n * sizeof(uint32_t));
+        const CacheSlot fresh{key.lo, key.hi, uint64_t(n) | uint64_t(four[0]) << 8 | uint64_t(four[1]) << 32,
+                              uint64_t(four[2]) | uint64_t(four[3]) << 32};
+        r.filled += place_short(r, short_h, fresh);
+        grow_if_full(r, short_empty, short_hash_of, place_short);
+        return;
+    }
+    // Invalid UTF-8 (random bytes, binary data) is left out: such pieces rarely repeat, and storing them
+    // would only push out the words of real text. So are short pieces without a byte of 0x80 or above:
+    // their lookups never reach the long region.
+    if (n > LONG_MAX_IDS || len > LONG_MAX_PIECE) return;
+    if (len <= CACHE_MAX_PIECE && !has_high_byte(key)) return;
+    if (!utf8_valid(p, len)) return;
+    LongSlot fresh{};
+    std::memcpy(fresh.key, p, len);
+    const uint64_t long_h = len <= CACHE_MAX_PIECE ? long_hash_of_key(key, len) : long_hash(fresh.key, len);
+    CacheRegion<LongSlot>& r = cache.long_slots;
+    fresh.check = long_check(long_h);
+    fresh.len = uint8_t(len);
+    fresh.n = uint8_t(n);
+    std::memcpy(fresh.ids, ids, n * sizeof(uint32_t));
+    r.filled += place_long(r, long_h, fresh);
+    grow_if_full(r, long_empty, long_hash_of, place_long);
+}
+
+void probe_cold(PretokenCache& cache, const Vocab& v, const uint8_t* p, size_t len, std::vector<uint32_t>& out,
+                uint64_t h, CacheKey key) {
+    uint32_t found[LONG_MAX_IDS];
+    if (const size_t n = find_cold(cache, p, len, h, key, found)) {
+        out.insert(out.end(), found, found + n);
+        return;
+    }
+    const size_t start = out.size();
+    encode_uncached(v, p, len, out);
+    store_piece(cache, p, len, h, key, out.data() + start, out.size() - start);
 }
 
 void probe_long(PretokenCache& cache, const Vocab& v, const uint8_t* p, size_t len, std::vector<uint32_t>& out,
                 uint64_t long_h) {
-    if (const LongSlot* s = find_long(cache.long_slots, p, len, long_h)) return append_long_ids(*s, out);
-    alignas(16) uint8_t long_key[LONG_MAX_PIECE] = {};
-    std::memcpy(long_key, p, len);
-    encode_and_insert(cache, v, p, len, out, 0, {}, long_key, long_h);
+    if (append_long_cached(cache, p, len, long_h, out)) return;
+    const size_t start = out.size();
+    encode_uncached(v, p, len, out);
+    store_piece(cache, p, len, 0, {}, out.data() + start, out.size() - start);
 }
 
 CacheLease::~CacheLease() {

@@ -177,6 +177,28 @@ inline uint64_t long_hash_in_place(const uint8_t* p, size_t len) {
     return h * CACHE_HASH_HI;
 }
 
+// ---- the miss path in parts, for pieces looked up a batch at a time (miss_batch.h) ----
+
+// long_hash of a short piece's zero-padded bytes, from its key.
+uint64_t long_hash_of_key(CacheKey key, size_t len);
+
+// Prefetches what find_cold reads for a short piece.
+void fetch_cold(const PretokenCache& cache, uint64_t h, CacheKey key, size_t len);
+
+// A short piece that missed its first-level slots: the rest of the short region, then (for a piece with a
+// byte of 0x80 or above) the long region. Copies its ids to `ids` (room for LONG_MAX_IDS) and returns how
+// many, or 0 when it is not cached.
+size_t find_cold(PretokenCache& cache, const uint8_t* p, size_t len, uint64_t h, CacheKey key, uint32_t* ids);
+
+// A piece of 16 to LONG_MAX_PIECE bytes: appends its ids from the long region and returns true, or false.
+[[gnu::noinline]] bool append_long_cached(const PretokenCache& cache, const uint8_t* p, size_t len, uint64_t long_h,
+                                          std::vector<uint32_t>& out);
+
+// Keeps the ids of a piece just encoded (and not cached: a piece is never stored twice), where they fit.
+// short_h and key are those of a short piece, unused for a longer one.
+void store_piece(PretokenCache& cache, const uint8_t* p, size_t len, uint64_t short_h, CacheKey key,
+                 const uint32_t* ids, size_t n);
+
 // Second-level lookup of a short piece after a first-level miss, then the long region; on a miss, encodes
 // the piece and inserts it.
 [[gnu::noinline]] void probe_cold(PretokenCache& cache, const Vocab& v, const uint8_t* p, size_t len,

@@ -1,13 +1,14 @@
 // Encoding the pieces of a text a few at a time. When a piece is cut, its cache key and hash are
-// computed and its cache slots prefetched; the piece itself is encoded PIPE_DEPTH pieces later. The
+// computed and its cache slots prefetched; the piece itself is looked up PIPE_DEPTH pieces later. The
 // lookups of consecutive pieces are independent, so their memory latency overlaps instead of adding up.
-// The ids still come out in the order of the pieces, and each piece is looked up, and on a miss encoded
-// and inserted, exactly when encode_piece would do it.
+// A piece that misses waits in a MissBatch with up to MISS_BATCH - 1 others, which are then looked up
+// further and encoded together. The ids still come out in the order of the pieces.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
+#include "core/miss_batch.h"
 #include "core/pcache.h"
 
 namespace lexaro {
@@ -27,8 +28,8 @@ struct PiecePipeline {
     const Vocab& v;
     PretokenCache& cache;
     std::vector<uint32_t>& out;
-    // Copies of the regions' slot arrays and shifts, kept in registers; only a miss (probe_cold,
-    // probe_long) can grow a region, and they are read again after each.
+    // Copies of the regions' slot arrays and shifts, kept in registers; only resolving the misses can
+    // grow a region, and they are read again after it.
     const CacheSlot* short_slots = nullptr;
     uint64_t short_shift = 64;
     const LongSlot* long_slots = nullptr;
@@ -36,9 +37,11 @@ struct PiecePipeline {
     bool cached;
     size_t pushed = 0;
     PendingPiece* ring;  // PIPE_DEPTH entries, held apart so that the fields above can live in registers
+    MissBatch* misses;
 
-    PiecePipeline(const Vocab& vocab, PretokenCache& c, std::vector<uint32_t>& ids, PendingPiece* pending)
-        : v(vocab), cache(c), out(ids), cached(!c.disabled()), ring(pending) {
+    PiecePipeline(const Vocab& vocab, PretokenCache& c, std::vector<uint32_t>& ids, PendingPiece* pending,
+                  MissBatch* batch)
+        : v(vocab), cache(c), out(ids), cached(!c.disabled()), ring(pending), misses(batch) {
         short_slots = c.short_slots.slots;
         short_shift = c.short_slots.shift;
         long_slots = c.long_slots.slots;
@@ -61,9 +64,15 @@ struct PiecePipeline {
         for (size_t k = pushed > PIPE_DEPTH ? pushed - PIPE_DEPTH : 0; k < pushed; ++k)
             encode(ring[k & (PIPE_DEPTH - 1)]);
         pushed = 0;
+        if (misses->count > 0) resolve();
     }
 
 private:
+    void resolve() {
+        resolve_misses(cache, v, *misses, out);
+        reread_regions();
+    }
+
     void reread_regions() {
         long_slots = cache.long_slots.slots;
         long_shift = cache.long_slots.shift;
@@ -96,15 +105,22 @@ private:
 
     [[gnu::always_inline]] void encode(const PendingPiece& pp) {
         if (pp.len > CACHE_MAX_PIECE) {
-            if (pp.len > LONG_MAX_PIECE) return encode_uncached(v, pp.p, pp.len, out);
-            probe_long(cache, v, pp.p, pp.len, out, pp.h);
-            return reread_regions();
+            if (pp.len > LONG_MAX_PIECE) {
+                if (misses->count > 0) resolve();  // its ids come after theirs
+                return encode_uncached(v, pp.p, pp.len, out);
+            }
+            if (append_long_cached(cache, pp.p, pp.len, pp.h, out)) return;
+            return defer(pp, {0, 0});
         }
         const CacheSlot* s = pp.home;
         if (s[0].key_lo == pp.key.lo && s[0].key_hi == pp.key.hi) return append_slot_ids(s[0], out);
         if (s[1].key_lo == pp.key.lo && s[1].key_hi == pp.key.hi) return append_slot_ids(s[1], out);
-        probe_cold(cache, v, pp.p, pp.len, out, pp.h, pp.key);
-        reread_regions();
+        defer(pp, pp.key);
+    }
+
+    void defer(const PendingPiece& pp, CacheKey key) {
+        misses->pieces[misses->count++] = {pp.p, pp.len, out.size(), pp.h, key};
+        if (misses->count == MISS_BATCH) resolve();
     }
 };
 

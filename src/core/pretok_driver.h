@@ -40,7 +40,8 @@ template <class Rules>
 [[gnu::noinline]] void encode_by_rules(const Vocab& v, const typename Rules::Classes& u, const uint8_t* text,
                                        size_t len, std::vector<uint32_t>& out, PretokenCache& cache) {
     PendingPiece ring[PIPE_DEPTH];
-    PiecePipeline pipe(v, cache, out, ring);
+    MissBatch misses;
+    PiecePipeline pipe(v, cache, out, ring, &misses);
     cut_pieces<Rules, false>(u, text, len,
                              [&](const uint8_t* piece, size_t piece_len) { pipe.push(piece, piece_len); });
     pipe.finish();
@@ -52,7 +53,8 @@ template <class Rules>
                                                  size_t len, std::vector<uint32_t>& out, PretokenCache& cache) {
     if (!u.ascii_as_assumed) return encode_by_rules<Rules>(v, u, text, len, out, cache);
     PendingPiece ring[PIPE_DEPTH];
-    PiecePipeline pipe(v, cache, out, ring);
+    MissBatch misses;
+    PiecePipeline pipe(v, cache, out, ring, &misses);
     cut_pieces<Rules, true>(u, text, len, [&](const uint8_t* piece, size_t piece_len) { pipe.push(piece, piece_len); });
     pipe.finish();
 }

@@ -8,6 +8,7 @@ namespace lexaro {
 // Backtracking state of the piece encoder.
 struct Scratch {
     std::vector<uint64_t> reachable;  // bit p: position p may still be reached
+    std::vector<uint32_t> resumed;    // ids of a piece whose search goes on from its greedy pass
 };
 
 Scratch& scratch();                    // SCRATCH of the calling thread

@@ -1,0 +1,182 @@
+#include "core/mb_steps.h"
+
+#include <cstring>
+#include <vector>
+
+#include "core/mb.h"
+#include "core/scratch.h"
+
+namespace lexaro {
+
+namespace {
+
+// What a piece does when its turn comes; the memory it reads then was prefetched when it got here.
+enum Phase : uint8_t {
+    WALK_START,  // the first entries of the walk at pos (pair2 or cp3 tables)
+    WALK_EDGE2,  // the edge2 entry of the node and the next two bytes
+    WALK_EDGE1,  // the edge1 entry of the node and the next byte
+    PAIR_TEST,   // the memo of the pair (last id, next)
+    PIECE_DONE,
+};
+
+bool starts_three_byte(const uint8_t* q, size_t rem) {
+    return rem >= 3 && (q[0] & 0xF0) == 0xE0 && (q[1] & 0xC0) == 0x80 && (q[2] & 0xC0) == 0x80;
+}
+
+void fetch_walk_start(const Vocab& v, const uint8_t* q, size_t rem) {
+    if (rem < 2) return;  // byte_token: small, and in the cache
+    if (starts_three_byte(q, rem)) {
+        const uint32_t cp = cp3_index(q[0], q[1], q[2]);
+        __builtin_prefetch(v.cp3_node.data() + cp);
+        __builtin_prefetch(v.cp3_token.data() + cp);
+    } else {
+        const uint32_t pair = uint32_t(q[0]) << 8 | q[1];
+        __builtin_prefetch(v.pair2_node.data() + pair);
+        __builtin_prefetch(v.pair2_token.data() + pair);
+    }
+}
+
+void fetch_pair_memo(const Vocab& v, uint32_t a, uint32_t b) {
+    if (!v.wide_ids)
+        __builtin_prefetch(v.pair_memo16.data() + memo_probe_narrow(a, b).slot);
+    else
+        __builtin_prefetch(v.pair_memo32.data() + memo_probe_wide(a, b).slot);
+}
+
+// The walk at pos has found its token u: the first one is taken at once, any other after its pair test.
+[[gnu::always_inline]] inline void found_token(const Vocab& v, StepPiece& s, uint32_t u) {
+    if (s.n == 0) {
+        s.ids[s.n++] = u;
+        s.pos += v.token_len[u];
+        if (s.pos >= s.len) {
+            s.phase = PIECE_DONE;
+            return;
+        }
+        fetch_walk_start(v, s.p + s.pos, s.len - s.pos);
+        s.phase = WALK_START;
+        return;
+    }
+    s.next = u;
+    fetch_pair_memo(v, s.ids[s.n - 1], u);
+    // The walk after u is fetched too: the pair test almost always passes.
+    const size_t after = s.pos + v.token_len[u];
+    if (after < s.len) fetch_walk_start(v, s.p + after, s.len - after);
+    s.phase = PAIR_TEST;
+}
+
+// The head of the longest-prefix walk's loop (walk_on in mb.cpp): the next lookup is prefetched and the
+// turn ends, or the walk is over.
+[[gnu::always_inline]] inline void walk_loop(const Vocab& v, StepPiece& s) {
+    const uint8_t* q = s.p + s.pos;
+    const size_t rem = s.len - s.pos;
+    if (s.node != 0) {
+        if (rem - s.i >= 2) {
+            const uint64_t h = edge2_hash(edge2_key(s.node, q[s.i], q[s.i + 1]));
+            __builtin_prefetch(v.edge2.data() + (h >> v.edge2_shift));
+            s.phase = WALK_EDGE2;
+            return;
+        }
+        if (rem - s.i == 1 && !s.fresh3) {
+            __builtin_prefetch(v.edge1.data() + (edge1_home(edge1_key(s.node, q[s.i])) & v.edge1_mask));
+            s.phase = WALK_EDGE1;
+            return;
+        }
+    }
+    found_token(v, s, s.cand);
+}
+
+// Backtracking from the first pair that failed its test, as encode_mb does; the piece is then done.
+[[gnu::noinline]] void finish_by_search(const Vocab& v, StepPiece& s) {
+    std::vector<uint32_t>& ids = scratch().resumed;
+    ids.assign(s.ids, s.ids + s.n);
+    encode_resume(v, s.p, s.len, s.pos, s.next, ids, 0);
+    std::memcpy(s.ids, ids.data(), ids.size() * sizeof(uint32_t));
+    s.n = uint32_t(ids.size());
+    s.phase = PIECE_DONE;
+}
+
+// One turn of a piece: the lookup prefetched at the end of its last turn, and what follows up to the
+// next lookup that may miss the processor's caches.
+void step(const Vocab& v, StepPiece& s) {
+    const uint8_t* q = s.p + s.pos;
+    switch (s.phase) {
+        case PAIR_TEST:
+            if (!valid_pair(v, s.ids[s.n - 1], s.next)) return finish_by_search(v, s);
+            s.ids[s.n++] = s.next;
+            s.pos += v.token_len[s.next];
+            if (s.pos >= s.len) {
+                s.phase = PIECE_DONE;
+                return;
+            }
+            q = s.p + s.pos;
+            [[fallthrough]];  // the next walk's first entries came with the memo
+        case WALK_START: {
+            const size_t rem = s.len - s.pos;
+            if (rem == 1) return found_token(v, s, v.byte_token[q[0]]);
+            s.fresh3 = starts_three_byte(q, rem);
+            if (s.fresh3) {
+                const uint32_t cp = cp3_index(q[0], q[1], q[2]);
+                s.node = v.cp3_node[cp];
+                s.cand = v.cp3_token[cp];
+            } else {
+                const uint32_t pair = uint32_t(q[0]) << 8 | q[1];
+                s.node = v.pair2_node[pair];
+                s.cand = v.pair2_token[pair];
+            }
+            s.i = 2;
+            return walk_loop(v, s);
+        }
+        case WALK_EDGE2: {
+            const uint64_t e2 = edge2_find(v, s.node, q[s.i], q[s.i + 1]);
+            if (e2 == 0) {
+                if (s.fresh3) return found_token(v, s, s.cand);
+                __builtin_prefetch(v.edge1.data() + (edge1_home(edge1_key(s.node, q[s.i])) & v.edge1_mask));
+                s.phase = WALK_EDGE1;
+                return;
+            }
+            if (edge2_best(e2) != NO_BEST) s.cand = edge2_best(e2);
+            s.node = edge2_child(e2);
+            s.fresh3 = false;
+            s.i += 2;
+            return walk_loop(v, s);
+        }
+        case WALK_EDGE1: {
+            const uint64_t e1 = edge1_find(v, s.node, q[s.i]);
+            return found_token(v, s, e1 != 0 ? uint32_t(e1) & NO_BEST : s.cand);
+        }
+        default:
+            return;
+    }
+}
+
+}  // namespace
+
+void start_step_piece(const Vocab& v, StepPiece& s, const uint8_t* p, size_t len, uint32_t* ids) {
+    s.p = p;
+    s.len = uint32_t(len);
+    s.pos = 0;
+    s.n = 0;
+    s.ids = ids;
+    s.phase = WALK_START;
+    fetch_walk_start(v, p, len);
+}
+
+void encode_interleaved(const Vocab& v, StepPiece* pieces, size_t count) {
+    // Rounds over the pieces still going, MAX_INTERLEAVED at a time, compacted as they finish.
+    constexpr size_t MAX_INTERLEAVED = 64;
+    StepPiece* going[MAX_INTERLEAVED];
+    for (size_t start = 0; start < count; start += MAX_INTERLEAVED) {
+        size_t live = count - start < MAX_INTERLEAVED ? count - start : MAX_INTERLEAVED;
+        for (size_t k = 0; k < live; ++k) going[k] = &pieces[start + k];
+        while (live > 0) {
+            size_t kept = 0;
+            for (size_t k = 0; k < live; ++k) {
+                step(v, *going[k]);
+                if (going[k]->phase != PIECE_DONE) going[kept++] = going[k];
+            }
+            live = kept;
+        }
+    }
+}
+
+}  // namespace lexaro
