@@ -46,33 +46,17 @@ void splice_ids(const MissBatch& b, size_t total, std::vector<uint32_t>& out) {
 }  // namespace
 
 void resolve_misses(PretokenCache& cache, const Vocab& v, MissBatch& b, std::vector<uint32_t>& out) {
-    for (size_t k = 0; k < b.count; ++k) {
-        const MissedPiece& m = b.pieces[k];
-        if (m.len <= CACHE_MAX_PIECE) fetch_cold(cache, m.h, m.key, m.len);
-    }
-    // What the rest of the cache holds, then the others encoded, each piece once. A longer piece has
-    // missed the long region already.
-    enum : uint8_t { FOUND, ENCODED, COPY };
-    uint8_t how[MISS_BATCH];
+    // Each piece encoded once: a later copy takes the ids of the first.
     uint8_t copy_of[MISS_BATCH];
     size_t going = 0;
     for (size_t k = 0; k < b.count; ++k) {
-        const MissedPiece& m = b.pieces[k];
         copy_of[k] = uint8_t(first_copy(b, k));
-        if (copy_of[k] != k) {
-            how[k] = COPY;
-            continue;
-        }
-        if (m.len <= CACHE_MAX_PIECE && (b.n_ids[k] = uint32_t(find_cold(cache, m.p, m.len, m.h, m.key, b.ids[k])))) {
-            how[k] = FOUND;
-            continue;
-        }
-        how[k] = ENCODED;
+        if (copy_of[k] != k) continue;
         if (!v.all_bytes) {
             encode_alone(v, b, k);
             continue;
         }
-        start_step_piece(v, b.steps[going], m.p, m.len, b.ids[k]);
+        start_step_piece(v, b.steps[going], b.pieces[k].p, b.pieces[k].len, b.ids[k]);
         b.stepped[going++] = uint8_t(k);
     }
     encode_interleaved(v, b.steps, going);
@@ -80,9 +64,9 @@ void resolve_misses(PretokenCache& cache, const Vocab& v, MissBatch& b, std::vec
     size_t total = 0;
     for (size_t k = 0; k < b.count; ++k) {
         const MissedPiece& m = b.pieces[k];
-        if (how[k] == ENCODED) {
+        if (copy_of[k] == k) {
             store_piece(cache, m.p, m.len, m.h, m.key, b.ids[k], b.n_ids[k]);
-        } else if (how[k] == COPY) {
+        } else {
             b.n_ids[k] = b.n_ids[copy_of[k]];
             std::memcpy(b.ids[k], b.ids[copy_of[k]], b.n_ids[k] * sizeof(uint32_t));
         }

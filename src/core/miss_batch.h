@@ -1,7 +1,6 @@
-// Pieces that missed their first-level cache slots, gathered and then looked up and encoded together:
-// their second-level lookups are prefetched side by side, and those that must be encoded run through
-// the encoder interleaved (mb_steps.h), so that their memory waits overlap instead of adding up. Their
-// ids go into the output where each piece was, between the ids of the pieces around it.
+// Pieces the cache does not hold, gathered and then encoded together: they run through the encoder
+// interleaved (mb_steps.h), so that their memory waits overlap instead of adding up. Their ids go into
+// the output where each piece was, between the ids of the pieces around it.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -32,8 +31,8 @@ struct MissBatch {
     uint8_t stepped[MISS_BATCH];  // steps[j] encodes pieces[stepped[j]]
 };
 
-// Looks up the batch's pieces further, encodes those not cached, keeps them in the cache, and inserts
-// their ids into `out` where they belong; the batch is then empty.
+// Encodes the batch's pieces, keeps them in the cache, and inserts their ids into `out` where they
+// belong; the batch is then empty.
 [[gnu::noinline]] void resolve_misses(PretokenCache& cache, const Vocab& v, MissBatch& batch,
                                       std::vector<uint32_t>& out);
 

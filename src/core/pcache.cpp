@@ -267,14 +267,6 @@ const LongSlot* find_long(const CacheRegion<LongSlot>& r, const uint8_t* key, si
 
 void append_long_ids(const LongSlot& s, std::vector<uint32_t>& out) { out.insert(out.end(), s.ids, s.ids + s.n); }
 
-size_t copy_slot_ids(const CacheSlot& s, uint32_t* ids) {
-    const size_t n = s.meta & 0xFF;
-    const uint32_t all[4] = {uint32_t(s.meta >> 8) & 0xFFFFFF, uint32_t(s.meta >> 32), uint32_t(s.ids_hi),
-                             uint32_t(s.ids_hi >> 32)};
-    std::memcpy(ids, all, n * sizeof(uint32_t));
-    return n;
-}
-
 }  // namespace
 
 uint64_t long_hash_of_key(CacheKey key, size_t len) {
@@ -288,35 +280,33 @@ uint64_t long_hash_of_key(CacheKey key, size_t len) {
     return h * CACHE_HASH_HI;
 }
 
-void fetch_cold(const PretokenCache& cache, uint64_t h, CacheKey key, size_t len) {
-    const CacheRegion<CacheSlot>& r = cache.short_slots;
-    const uint64_t f = r.home(h);
-    __builtin_prefetch(r.slots + ((f + 2) & r.mask()));
-    __builtin_prefetch(r.slots + ((f + 4) & r.mask()));
-    if (has_high_byte(key)) {
-        const LongSlot* set = cache.long_slots.slots + long_set(cache.long_slots, long_hash_of_key(key, len));
+bool append_cold_cached(PretokenCache& cache, const uint8_t* p, size_t len, uint64_t h, CacheKey key,
+                        std::vector<uint32_t>& out) {
+    // A short piece of more than four ids lives in the long region if it has a byte of 0x80 or above
+    // (a few characters of a script that the vocabulary splits into bytes); ASCII misses skip that probe.
+    // Its set is fetched before the second-level slots are searched, so that the two waits overlap.
+    const bool high = has_high_byte(key);
+    uint64_t long_h = 0;
+    if (high) {
+        long_h = long_hash_of_key(key, len);
+        const LongSlot* set = cache.long_slots.slots + long_set(cache.long_slots, long_h);
         for (uint64_t k = 0; k < LONG_WAYS; ++k) __builtin_prefetch(set + k);
     }
-}
-
-size_t find_cold(PretokenCache& cache, const uint8_t* p, size_t len, uint64_t h, CacheKey key, uint32_t* ids) {
     CacheRegion<CacheSlot>& r = cache.short_slots;
     const uint64_t f = r.home(h);
     for (uint64_t k = 2; k < 6; ++k) {
         CacheSlot& c = r.slots[(f + k) & r.mask()];
         if (slot_matches(c, key)) {
-            const size_t n = copy_slot_ids(c, ids);
+            append_slot_ids(c, out);
             promote(r, f, c);
-            return n;
+            return true;
         }
     }
-    // A short piece of more than four ids lives in the long region if it has a byte of 0x80 or above
-    // (a few characters of a script that the vocabulary splits into bytes); ASCII misses skip that probe.
-    if (!has_high_byte(key)) return 0;
-    const LongSlot* s = find_long(cache.long_slots, p, len, long_hash_of_key(key, len));
-    if (s == nullptr) return 0;
-    std::memcpy(ids, s->ids, s->n * sizeof(uint32_t));
-    return s->n;
+    if (!high) return false;
+    const LongSlot* s = find_long(cache.long_slots, p, len, long_h);
+    if (s == nullptr) return false;
+    append_long_ids(*s, out);
+    return true;
 }
 
 bool append_long_cached(const PretokenCache& cache, const uint8_t* p, size_t len, uint64_t long_h,
@@ -362,11 +352,7 @@ void store_piece(PretokenCache& cache, const uint8_t* p, size_t len, uint64_t sh
 
 void probe_cold(PretokenCache& cache, const Vocab& v, const uint8_t* p, size_t len, std::vector<uint32_t>& out,
                 uint64_t h, CacheKey key) {
-    uint32_t found[LONG_MAX_IDS];
-    if (const size_t n = find_cold(cache, p, len, h, key, found)) {
-        out.insert(out.end(), found, found + n);
-        return;
-    }
+    if (append_cold_cached(cache, p, len, h, key, out)) return;
     const size_t start = out.size();
     encode_uncached(v, p, len, out);
     store_piece(cache, p, len, h, key, out.data() + start, out.size() - start);

@@ -177,18 +177,15 @@ inline uint64_t long_hash_in_place(const uint8_t* p, size_t len) {
     return h * CACHE_HASH_HI;
 }
 
-// ---- the miss path in parts, for pieces looked up a batch at a time (miss_batch.h) ----
+// ---- the miss path in parts, for pieces encoded a batch at a time (miss_batch.h) ----
 
 // long_hash of a short piece's zero-padded bytes, from its key.
 uint64_t long_hash_of_key(CacheKey key, size_t len);
 
-// Prefetches what find_cold reads for a short piece.
-void fetch_cold(const PretokenCache& cache, uint64_t h, CacheKey key, size_t len);
-
 // A short piece that missed its first-level slots: the rest of the short region, then (for a piece with a
-// byte of 0x80 or above) the long region. Copies its ids to `ids` (room for LONG_MAX_IDS) and returns how
-// many, or 0 when it is not cached.
-size_t find_cold(PretokenCache& cache, const uint8_t* p, size_t len, uint64_t h, CacheKey key, uint32_t* ids);
+// byte of 0x80 or above) the long region. Appends its ids and returns true, or returns false.
+[[gnu::noinline]] bool append_cold_cached(PretokenCache& cache, const uint8_t* p, size_t len, uint64_t h, CacheKey key,
+                                          std::vector<uint32_t>& out);
 
 // A piece of 16 to LONG_MAX_PIECE bytes: appends its ids from the long region and returns true, or false.
 [[gnu::noinline]] bool append_long_cached(const PretokenCache& cache, const uint8_t* p, size_t len, uint64_t long_h,

@@ -1,8 +1,8 @@
 // Encoding the pieces of a text a few at a time. When a piece is cut, its cache key and hash are
 // computed and its cache slots prefetched; the piece itself is looked up PIPE_DEPTH pieces later. The
 // lookups of consecutive pieces are independent, so their memory latency overlaps instead of adding up.
-// A piece that misses waits in a MissBatch with up to MISS_BATCH - 1 others, which are then looked up
-// further and encoded together. The ids still come out in the order of the pieces.
+// A piece the cache does not hold waits in a MissBatch with up to MISS_BATCH - 1 others, which are then
+// encoded together. The ids still come out in the order of the pieces.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -115,6 +115,7 @@ private:
         const CacheSlot* s = pp.home;
         if (s[0].key_lo == pp.key.lo && s[0].key_hi == pp.key.hi) return append_slot_ids(s[0], out);
         if (s[1].key_lo == pp.key.lo && s[1].key_hi == pp.key.hi) return append_slot_ids(s[1], out);
+        if (append_cold_cached(cache, pp.p, pp.len, pp.h, pp.key, out)) return;
         defer(pp, pp.key);
     }
 
