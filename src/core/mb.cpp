@@ -116,45 +116,63 @@ using Walk = uint32_t (*)(const Vocab&, const uint8_t*, size_t);
 // stretches between them encoded on their own (built-in vocabularies never come here).
 void encode_partial(const Vocab& v, const uint8_t* p, size_t len, std::vector<uint32_t>& out);
 
+// Pieces shorter than this many bytes keep the backtracking search's bitmap on the stack; longer ones use
+// the thread's scratch vector.
+constexpr size_t LOCAL_REACHABLE_BITS = 256;
+
 // Backtracking search over prefix tokens, resumed where the greedy pass stopped: out[start..] holds the
 // greedy tokens up to `pos`, and `cand`, the longest token at pos, may not follow the last of them. The
 // greedy pass is the search's own first path (the longest candidate that may follow, at every position),
 // so the search goes on from there exactly as if it had walked that path itself. Every position proven
 // dead is never tried again.
+// The path is kept in out itself, sized for the worst case (one token per byte) so that pushes and pops
+// are plain stores and counter steps.
 template <Walk walk>
 [[gnu::noinline]] void encode_fallback(const Vocab& v, const uint8_t* p, size_t len, size_t pos, uint32_t cand,
                                        std::vector<uint32_t>& out, size_t start) {
-    Scratch& s = scratch();
-    s.reachable.assign((len + 64) / 64, ~uint64_t(0));
-    const auto bit = [&](size_t q) { return (s.reachable[q >> 6] >> (q & 63)) & 1; };
+    uint64_t local[LOCAL_REACHABLE_BITS / 64];
+    uint64_t* reachable = local;
+    const size_t words = len / 64 + 1;  // positions 0..len
+    if (len < LOCAL_REACHABLE_BITS) {
+        for (size_t i = 0; i < words; ++i) local[i] = ~uint64_t(0);
+    } else {
+        Scratch& s = scratch();
+        s.reachable.assign(words, ~uint64_t(0));
+        reachable = s.reachable.data();
+    }
+    size_t n = out.size() - start;  // tokens on the path, at least the greedy pass's first
+    out.resize(start + len);
+    uint32_t* path = out.data() + start;
+    // cand was tested against the path's last token by the greedy pass and failed: start below it.
+    uint32_t tok = v.next_prefix[cand];
     bool complete = false;
     for (;;) {
-        uint32_t taken = NONE;
-        for (uint32_t tok = cand; tok != NONE; tok = v.next_prefix[tok]) {
-            if (!bit(pos + v.token_len[tok])) continue;
-            if (out.size() > start && !valid_pair(v, out.back(), tok)) continue;
-            taken = tok;
-            break;
+        for (; tok != NONE; tok = v.next_prefix[tok]) {
+            const size_t end = pos + v.token_len[tok];
+            if (!((reachable[end >> 6] >> (end & 63)) & 1)) continue;
+            if (n == 0 || valid_pair(v, path[n - 1], tok)) break;
         }
-        if (taken != NONE) {
-            out.push_back(taken);
-            pos += v.token_len[taken];
+        if (tok != NONE) {
+            path[n++] = tok;
+            pos += v.token_len[tok];
             if (pos >= len) {
                 complete = true;
                 break;
             }
-            cand = walk(v, p + pos, len - pos);
-            if (cand == NONE) break;
+            tok = walk(v, p + pos, len - pos);
+            if (tok == NONE) break;
             continue;
         }
-        s.reachable[pos >> 6] &= ~(uint64_t(1) << (pos & 63));
-        if (out.size() == start) break;
-        const uint32_t last = out.back();
-        out.pop_back();
+        reachable[pos >> 6] &= ~(uint64_t(1) << (pos & 63));
+        if (n == 0) break;
+        const uint32_t last = path[--n];
         pos -= v.token_len[last];
-        cand = last;
+        // last itself ends on the position just proven dead.
+        tok = v.next_prefix[last];
     }
-    if (!complete) {
+    if (complete) {
+        out.resize(start + n);
+    } else {
         // No segmentation passed the pair test (only possible with an inconsistent vocabulary):
         // fall back to single bytes rather than lose the piece.
         out.resize(start);
