@@ -256,6 +256,14 @@ template <bool Fast>
     return pos + 1;  // unreachable with consistent class tables
 }
 
+// End of the letter run from q whose first character is not ASCII, read from the bytes of two- and
+// three-byte letters; 0 when that character is not such a letter and the general rules must decide.
+[[gnu::always_inline]] inline size_t high_letter_run_end(const UClass& u, const uint8_t* t, size_t len, size_t q) {
+    const ClassRun r = skip_class_chars<IS_LETTER>(u.bmp.data(), t, q, len);
+    if (r.end == q) return 0;
+    return r.closed ? r.end : letter_run_end<true>(u, t, len, r.end);
+}
+
 // The piece starting at pos decided from ASCII bytes and from letters in regular two- or three-byte form
 // (pretok_words.h); 0 when any other character could change the outcome and the general rules must decide.
 [[gnu::always_inline]] inline size_t cut_ascii(const UClass& u, const uint8_t* t, size_t len, size_t pos) {
@@ -268,11 +276,7 @@ template <bool Fast>
         if (n < 3 && n < left && t[pos + n] >= 0x80) return 0;  // may be a further number
         return pos + n;
     }
-    if (k0 == K_HIGH) {  // most often a letter of two or three bytes, its run then the piece
-        const ClassRun r = skip_class_chars<IS_LETTER>(u.bmp.data(), t, pos, len);
-        if (r.end == pos) return 0;
-        return r.closed ? r.end : letter_run_end<true>(u, t, len, r.end);
-    }
+    if (k0 == K_HIGH) return high_letter_run_end(u, t, len, pos);  // most often a letter of two or three bytes
     if (left == 1) return pos + 1;  // a lone punctuation or white-space byte at the end
     const uint8_t k1 = BYTE_KIND[t[pos + 1]];
     if (k0 != K_NEWLINE) {  // a newline is never a prefix
@@ -281,11 +285,7 @@ template <bool Fast>
                 if (const size_t n = contraction_len(t, pos, len)) return pos + n;
             return letter_run_end<true>(u, t, len, pos + 2);
         }
-        if (k1 == K_HIGH) {  // could be a letter after the prefix
-            const ClassRun r = skip_class_chars<IS_LETTER>(u.bmp.data(), t, pos + 1, len);
-            if (r.end == pos + 1) return 0;
-            return r.closed ? r.end : letter_run_end<true>(u, t, len, r.end);
-        }
+        if (k1 == K_HIGH) return high_letter_run_end(u, t, len, pos + 1);  // could be a letter after the prefix
         if (k0 == K_PUNCT || k0 == K_QUOTE) return punct_piece_end<true>(u, t, len, pos + 1);
         if (k0 == K_SPACE && (k1 == K_PUNCT || k1 == K_QUOTE)) return punct_piece_end<true>(u, t, len, pos + 2);
     }
