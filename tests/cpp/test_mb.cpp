@@ -87,6 +87,38 @@ TEST(random_pieces_equal_classic_merging) {
     }
 }
 
+TEST(long_pieces_equal_classic_merging) {
+    // The search keeps one bit per position: on the stack below 256 bytes, in the thread's scratch vector
+    // from there on. Lengths at and around the 64-bit word edges and that switch, one piece after another
+    // on the same thread, so a bitmap left over from the piece before would show.
+    std::mt19937 rng(17);
+    const size_t edges[] = {63, 64, 65, 127, 128, 129, 191, 192, 255, 256, 257, 320};
+    for (int w = 0; w < 2; ++w) {
+        const Vocab& v = vocab(w);
+        size_t bad = 0, backtracked_short = 0, backtracked_long = 0;
+        for (int n = 0; n < 240; ++n) {
+            const size_t len = n % 2 ? edges[size_t(n / 2) % std::size(edges)] : 200 + rng() % 400;
+            std::string s;
+            if (n % 3 == 0) {  // glued tokens
+                while (s.size() < len) s += v.token(rng() % v.n_tokens);
+            } else {  // a tiny alphabet, where every stretch has many candidates
+                const char* a = n % 3 == 1 ? "aab " : "xy\xc3\xa9";
+                while (s.size() < len) s += a[rng() % 4];
+            }
+            s.resize(len);
+            const std::vector<uint32_t> want = testutil::classic_bpe(v, s);
+            if (greedy(v, s) != want) ++(len < 256 ? backtracked_short : backtracked_long);
+            if (mb(v, s) != want || with_first(v, s) != want) {
+                if (bad < 3) std::printf("  mismatch on piece of %zu bytes\n", s.size());
+                ++bad;
+            }
+        }
+        CHECK_EQ(bad, size_t(0));
+        CHECK(backtracked_short > 40);
+        CHECK(backtracked_long > 40);
+    }
+}
+
 TEST(empty_and_one_byte_pieces) {
     const Vocab& v = vocab(0);
     CHECK(mb(v, "").empty());
