@@ -1,5 +1,7 @@
 #include "core/mb.h"
 
+#include <algorithm>
+
 #include "core/scratch.h"
 
 namespace lexaro {
@@ -125,8 +127,8 @@ constexpr size_t LOCAL_REACHABLE_BITS = 256;
 // greedy pass is the search's own first path (the longest candidate that may follow, at every position),
 // so the search goes on from there exactly as if it had walked that path itself. Every position proven
 // dead is never tried again.
-// The path is kept in out itself, sized for the worst case (one token per byte) so that pushes and pops
-// are plain stores and counter steps.
+// The path is kept in out itself, sized ahead so that pushes and pops are plain stores and counter steps;
+// a long piece's path grows by doubling up to the worst case (one token per byte).
 template <Walk walk>
 [[gnu::noinline]] void encode_fallback(const Vocab& v, const uint8_t* p, size_t len, size_t pos, uint32_t cand,
                                        std::vector<uint32_t>& out, size_t start) {
@@ -141,7 +143,8 @@ template <Walk walk>
         reachable = s.reachable.data();
     }
     size_t n = out.size() - start;  // tokens on the path, at least the greedy pass's first
-    out.resize(start + len);
+    size_t room = std::min(len, n + 64);
+    out.resize(start + room);
     uint32_t* path = out.data() + start;
     // cand was tested against the path's last token by the greedy pass and failed: start below it.
     uint32_t tok = v.next_prefix[cand];
@@ -153,6 +156,11 @@ template <Walk walk>
             if (n == 0 || valid_pair(v, path[n - 1], tok)) break;
         }
         if (tok != NONE) {
+            if (n == room) {
+                room = std::min(len, 2 * room);
+                out.resize(start + room);
+                path = out.data() + start;
+            }
             path[n++] = tok;
             pos += v.token_len[tok];
             if (pos >= len) {

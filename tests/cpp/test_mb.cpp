@@ -96,13 +96,14 @@ TEST(long_pieces_equal_classic_merging) {
     for (int w = 0; w < 2; ++w) {
         const Vocab& v = vocab(w);
         size_t bad = 0, backtracked_short = 0, backtracked_long = 0;
-        for (int n = 0; n < 240; ++n) {
-            const size_t len = n % 2 ? edges[size_t(n / 2) % std::size(edges)] : 200 + rng() % 400;
+        for (int n = 0; n < 288; ++n) {  // every edge length four times with each kind of piece, then others
+            const size_t len = n < 144 ? edges[size_t(n) % std::size(edges)] : 200 + rng() % 400;
+            const int kind = (n / int(std::size(edges))) % 3;
             std::string s;
-            if (n % 3 == 0) {  // glued tokens
+            if (kind == 0) {  // glued tokens
                 while (s.size() < len) s += v.token(rng() % v.n_tokens);
             } else {  // a tiny alphabet, where every stretch has many candidates
-                const char* a = n % 3 == 1 ? "aab " : "xy\xc3\xa9";
+                const char* a = kind == 1 ? "aab " : "xy\xc3\xa9";
                 while (s.size() < len) s += a[rng() % 4];
             }
             s.resize(len);
