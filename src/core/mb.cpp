@@ -147,7 +147,7 @@ template <Walk walk>
     out.resize(start + room);
     uint32_t* path = out.data() + start;
     // cand was tested against the path's last token by the greedy pass and failed: start below it.
-    uint32_t tok = v.next_prefix[cand];
+    uint32_t tok = n > 0 ? v.next_prefix[cand] : cand;
     bool complete = false;
     for (;;) {
         for (; tok != NONE; tok = v.next_prefix[tok]) {
