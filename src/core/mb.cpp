@@ -232,8 +232,8 @@ void encode_with_first(const Vocab& v, const uint8_t* p, size_t len, uint32_t fi
     encode_greedy<first_token_inline>(v, p, len, first, out);
 }
 
-void encode_resume(const Vocab& v, const uint8_t* p, size_t len, size_t pos, uint32_t cand,
-                   std::vector<uint32_t>& out, size_t start) {
+void encode_resume(const Vocab& v, const uint8_t* p, size_t len, size_t pos, uint32_t cand, std::vector<uint32_t>& out,
+                   size_t start) {
     encode_fallback<nm_mb_inline>(v, p, len, pos, cand, out, start);
 }
 

@@ -67,7 +67,7 @@ void encode_with_first(const Vocab& v, const uint8_t* p, size_t len, uint32_t fi
 
 // The search of encode_mb from where its greedy pass stopped: out[start..] holds the greedy tokens of
 // p[0, pos), and `cand`, the longest token at pos, failed the pair test after the last of them.
-void encode_resume(const Vocab& v, const uint8_t* p, size_t len, size_t pos, uint32_t cand,
-                   std::vector<uint32_t>& out, size_t start);
+void encode_resume(const Vocab& v, const uint8_t* p, size_t len, size_t pos, uint32_t cand, std::vector<uint32_t>& out,
+                   size_t start);
 
 }  // namespace lexaro

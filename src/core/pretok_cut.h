@@ -277,7 +277,7 @@ template <bool Fast>
         return pos + n;
     }
     if (k0 == K_HIGH) return high_letter_run_end(u, t, len, pos);  // most often a letter of two or three bytes
-    if (left == 1) return pos + 1;  // a lone punctuation or white-space byte at the end
+    if (left == 1) return pos + 1;                                 // a lone punctuation or white-space byte at the end
     const uint8_t k1 = BYTE_KIND[t[pos + 1]];
     if (k0 != K_NEWLINE) {  // a newline is never a prefix
         if (k1 == K_LETTER) {

@@ -10,11 +10,7 @@ using namespace lexaro;
 
 namespace {
 
-const Vocab& vocab(int which) {
-    static const Vocab c = std::move(*Vocab::from_bytes(builtin::cl100k_vocab(), "cl100k_base"));
-    static const Vocab o = std::move(*Vocab::from_bytes(builtin::o200k_vocab(), "o200k_base"));
-    return which == 0 ? c : o;
-}
+const Vocab& vocab(int which) { return testutil::builtin_vocab(which); }
 
 std::vector<uint32_t> mb(const Vocab& v, std::string_view s) {
     std::vector<uint32_t> out;

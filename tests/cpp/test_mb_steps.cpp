@@ -12,11 +12,7 @@ using namespace lexaro;
 
 namespace {
 
-const Vocab& vocab(int which) {
-    static const Vocab c = std::move(*Vocab::from_bytes(builtin::cl100k_vocab(), "cl100k_base"));
-    static const Vocab o = std::move(*Vocab::from_bytes(builtin::o200k_vocab(), "o200k_base"));
-    return which == 0 ? c : o;
-}
+const Vocab& vocab(int which) { return testutil::builtin_vocab(which); }
 
 // A piece of up to 56 bytes of one of five kinds, the last of which often defeats the greedy pass.
 std::string random_piece(const Vocab& v, std::mt19937& rng, int kind) {

@@ -9,8 +9,8 @@
 #include <thread>
 
 #include "check.h"
-#include "core/pcache.h"
 #include "core/miss_batch.h"
+#include "core/pcache.h"
 #include "core/piece_pipeline.h"
 #include "core/tokenizer.h"
 
@@ -294,7 +294,8 @@ bool table_is_sound(const Vocab& v, const PretokenCache& c) {
         const std::string piece(key, size_t(s.key_hi >> 56));
         const uint32_t all[4] = {uint32_t(s.meta >> 8) & 0xFFFFFF, uint32_t(s.meta >> 32), uint32_t(s.ids_hi),
                                  uint32_t(s.ids_hi >> 32)};
-        if (std::vector<uint32_t>(all, all + (s.meta & 0xFF)) != direct_ids(v, piece) || seen[piece]++ > 0) return false;
+        if (std::vector<uint32_t>(all, all + (s.meta & 0xFF)) != direct_ids(v, piece) || seen[piece]++ > 0)
+            return false;
     }
     for (uint64_t i = 0; i < c.long_slots.active; ++i) {
         const LongSlot& s = c.long_slots.slots[i];
@@ -321,9 +322,9 @@ TEST(pipeline_gives_the_ids_of_piece_by_piece_encoding_and_a_sound_table) {
             pieces.push_back(s);
             if (i % 3 == 0)
                 pieces.push_back(pieces[pieces.size() - 1 - rng() % std::min<size_t>(pieces.size(), 3 * MISS_BATCH)]);
-            if (i % 4 == 0) pieces.push_back(s + s + s + "\xc3\xa9");     // 20 bytes: the long region
-            if (i % 5 == 0) pieces.push_back("\xe4\xb8\x80" + s + "\xce"); // short, high bytes, invalid UTF-8
-            if (i % 7 == 0) pieces.push_back(s + std::string(60, 'x'));  // over 56 bytes: not cached
+            if (i % 4 == 0) pieces.push_back(s + s + s + "\xc3\xa9");       // 20 bytes: the long region
+            if (i % 5 == 0) pieces.push_back("\xe4\xb8\x80" + s + "\xce");  // short, high bytes, invalid UTF-8
+            if (i % 7 == 0) pieces.push_back(s + std::string(60, 'x'));     // over 56 bytes: not cached
         }
         std::vector<uint32_t> want, got;
         for (const std::string& p : pieces) encode_piece(v, one, bytes(p), p.size(), want);

@@ -6,6 +6,7 @@
 
 #include <span>
 
+#include "core/builtin_data.h"
 #include "core/vocab.h"
 
 namespace testutil {
@@ -73,6 +74,14 @@ inline std::vector<uint32_t> classic_bpe(const lexaro::Vocab& v, std::string_vie
     std::vector<uint32_t> ids;
     for (std::string_view p : parts) ids.push_back(v.find_id(p));
     return ids;
+}
+
+// The built-in cl100k_base (0) or o200k_base (1) vocabulary, built once.
+inline const lexaro::Vocab& builtin_vocab(int which) {
+    using lexaro::Vocab;
+    static const Vocab c = std::move(*Vocab::from_bytes(lexaro::builtin::cl100k_vocab(), "cl100k_base"));
+    static const Vocab o = std::move(*Vocab::from_bytes(lexaro::builtin::o200k_vocab(), "o200k_base"));
+    return which == 0 ? c : o;
 }
 
 }  // namespace testutil
