@@ -1,6 +1,6 @@
 #include "core/mb_steps.h"
 
-#include <cstring>
+#include <algorithm>
 #include <vector>
 
 #include "core/mb.h"
@@ -90,7 +90,7 @@ void fetch_pair_memo(const Vocab& v, uint32_t a, uint32_t b) {
     std::vector<uint32_t>& ids = scratch().resumed;
     ids.assign(s.ids, s.ids + s.n);
     encode_resume(v, s.p, s.len, s.pos, s.next, ids, 0);
-    std::memcpy(s.ids, ids.data(), ids.size() * sizeof(uint32_t));
+    std::copy(ids.begin(), ids.end(), s.ids);
     s.n = uint32_t(ids.size());
     s.phase = PIECE_DONE;
 }

@@ -1,5 +1,6 @@
 #include "core/miss_batch.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "core/scratch.h"
@@ -24,12 +25,13 @@ void encode_alone(const Vocab& v, MissBatch& b, size_t k) {
     std::vector<uint32_t>& ids = scratch().resumed;
     ids.clear();
     encode_uncached(v, b.pieces[k].p, b.pieces[k].len, ids);
-    std::memcpy(b.ids[k], ids.data(), ids.size() * sizeof(uint32_t));
+    std::copy(ids.begin(), ids.end(), b.ids[k]);  // often none: bytes without a token are dropped
     b.n_ids[k] = uint32_t(ids.size());
 }
 
 // Moves the ids appended after each piece of the batch along, to open the room its own ids take.
 void splice_ids(const MissBatch& b, size_t total, std::vector<uint32_t>& out) {
+    if (total == 0) return;  // pieces of bytes without a token, in a vocabulary that lacks them
     size_t end = out.size();
     out.resize(end + total);
     uint32_t* o = out.data();

@@ -13,6 +13,7 @@
 #include "core/pcache.h"
 #include "core/piece_pipeline.h"
 #include "core/tokenizer.h"
+#include "vocab_util.h"
 
 using namespace lexaro;
 
@@ -351,6 +352,30 @@ TEST(pipeline_gives_the_ids_of_piece_by_piece_encoding_and_a_sound_table) {
         direct.finish();
         CHECK(uncached == want);
     }
+}
+
+TEST(pipeline_with_a_vocabulary_that_lacks_bytes) {
+    // Bytes without a token are dropped: whole batches of pieces may give no ids at all, in an output
+    // that is still empty, and the pieces around them must keep their places.
+    const Vocab v = testutil::build({{"a", 0}, {"b", 1}, {"ab", 2}, {" ab", 3}});
+    std::mt19937 rng(5);
+    std::vector<std::string> pieces;
+    for (int i = 0; i < 3000; ++i) {
+        std::string s;
+        for (int k = 1 + int(rng() % 6); k > 0; --k) s += "ab xz\xc3"[rng() % (i < 200 ? 2 : 6) + (i < 200 ? 3 : 0)];
+        pieces.push_back(s);
+    }
+    std::vector<uint32_t> want;
+    PretokenCache one(996, uint64_t(1) << 16), piped(995, uint64_t(1) << 16);
+    for (const std::string& p : pieces) encode_piece(v, one, bytes(p), p.size(), want);
+    std::vector<uint32_t> got;
+    PendingPiece ring[PIPE_DEPTH];
+    MissBatch misses;
+    PiecePipeline pipe(v, piped, got, ring, &misses);
+    for (const std::string& p : pieces) pipe.push(bytes(p), p.size());
+    pipe.finish();
+    CHECK(got == want);
+    CHECK(!want.empty());
 }
 
 TEST(holder_pool_and_budget) {
