@@ -13,12 +13,25 @@
 #include <vector>
 
 #include "check.h"
+#include "core/builtin_data.h"
 #include "core/mb.h"
 #include "core/pcache.h"
 #include "core/pretok_driver.h"
 #include "core/tokenizer.h"
 
 namespace pretok_test {
+
+// The built-in class tables of the two families, read once.
+inline const lexaro::UClass& cl100k_classes() {
+    static const lexaro::UClass u = *lexaro::UClass::from_bytes(lexaro::builtin::uniclass(), "uniclass.bin");
+    return u;
+}
+
+inline const lexaro::UClassO& o200k_classes() {
+    static const lexaro::UClassO u =
+        *lexaro::UClassO::from_bytes(lexaro::builtin::uniclass_o200k(), "uniclass_o200k.bin");
+    return u;
+}
 
 using Pieces = std::vector<std::pair<uint32_t, uint32_t>>;
 

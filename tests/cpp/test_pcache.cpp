@@ -28,6 +28,13 @@ const Tokenizer& tok(int i) {
 
 const uint8_t* bytes(std::string_view s) { return reinterpret_cast<const uint8_t*>(s.data()); }
 
+// A space and `letters` random lowercase letters: one piece, a new one almost every time.
+std::string random_word(std::mt19937& rng, size_t letters) {
+    std::string s = " ";
+    for (size_t k = 0; k < letters; ++k) s += char('a' + rng() % 26);
+    return s;
+}
+
 bool in_short(const PretokenCache& c, std::string_view piece) {
     if (piece.empty() || piece.size() > CACHE_MAX_PIECE) return false;
     const CacheKey k = cache_key(bytes(piece), piece.size());
@@ -78,8 +85,7 @@ std::vector<std::string> same_home(size_t letters, size_t count, Home home) {
     std::map<uint64_t, std::vector<std::string>> by_home;
     std::mt19937 rng(5);
     for (;;) {
-        std::string s = " ";
-        for (size_t k = 0; k < letters; ++k) s += char('a' + rng() % 26);
+        const std::string s = random_word(rng, letters);
         auto& g = by_home[home(s)];
         if (std::find(g.begin(), g.end(), s) == g.end()) g.push_back(s);
         if (g.size() == count) return g;
@@ -194,11 +200,7 @@ TEST(regions_grow_as_they_fill_and_keep_their_entries) {
     CHECK(reinterpret_cast<uint8_t*>(c.long_slots.slots) == reinterpret_cast<uint8_t*>(c.slots) + c.table_bytes() / 2);
     std::mt19937 rng(9);
     std::vector<std::string> shorts;
-    for (int i = 0; i < 40000; ++i) {
-        std::string s = " ";
-        for (int k = 0; k < 6; ++k) s += char('a' + rng() % 26);
-        shorts.push_back(s);
-    }
+    for (int i = 0; i < 40000; ++i) shorts.push_back(random_word(rng, 6));
     std::vector<uint64_t> actives{c.short_slots.active};
     for (size_t i = 0; i < shorts.size(); ++i) {
         size_t before = 0;
@@ -308,6 +310,22 @@ bool table_is_sound(const Vocab& v, const PretokenCache& c) {
     return short_used == c.short_slots.filled && long_used == c.long_slots.filled;
 }
 
+std::vector<uint32_t> piece_by_piece(const Vocab& v, PretokenCache& c, const std::vector<std::string>& pieces) {
+    std::vector<uint32_t> ids;
+    for (const std::string& p : pieces) encode_piece(v, c, bytes(p), p.size(), ids);
+    return ids;
+}
+
+std::vector<uint32_t> through_pipeline(const Vocab& v, PretokenCache& c, const std::vector<std::string>& pieces) {
+    std::vector<uint32_t> ids;
+    PendingPiece ring[PIPE_DEPTH];
+    MissBatch misses;
+    PiecePipeline pipe(v, c, ids, ring, &misses);
+    for (const std::string& p : pieces) pipe.push(bytes(p), p.size());
+    pipe.finish();
+    return ids;
+}
+
 TEST(pipeline_gives_the_ids_of_piece_by_piece_encoding_and_a_sound_table) {
     // New pieces, repeats of pieces still waiting in the ring or among the misses, long pieces and pieces
     // too long to cache between them, while both regions grow: the pipeline must give the same ids as
@@ -318,8 +336,7 @@ TEST(pipeline_gives_the_ids_of_piece_by_piece_encoding_and_a_sound_table) {
         std::mt19937 rng(11);
         std::vector<std::string> pieces;
         for (int i = 0; i < 30000; ++i) {
-            std::string s = " ";
-            for (int k = 0; k < 5; ++k) s += char('a' + rng() % 26);
+            const std::string s = random_word(rng, 5);
             pieces.push_back(s);
             if (i % 3 == 0)
                 pieces.push_back(pieces[pieces.size() - 1 - rng() % std::min<size_t>(pieces.size(), 3 * MISS_BATCH)]);
@@ -327,30 +344,16 @@ TEST(pipeline_gives_the_ids_of_piece_by_piece_encoding_and_a_sound_table) {
             if (i % 5 == 0) pieces.push_back("\xe4\xb8\x80" + s + "\xce");  // short, high bytes, invalid UTF-8
             if (i % 7 == 0) pieces.push_back(s + std::string(60, 'x'));     // over 56 bytes: not cached
         }
-        std::vector<uint32_t> want, got;
-        for (const std::string& p : pieces) encode_piece(v, one, bytes(p), p.size(), want);
-        PendingPiece ring[PIPE_DEPTH];
-        MissBatch misses;
-        PiecePipeline pipe(v, piped, got, ring, &misses);
-        for (const std::string& p : pieces) pipe.push(bytes(p), p.size());
-        pipe.finish();
-        CHECK(got == want);
+        const std::vector<uint32_t> want = piece_by_piece(v, one, pieces);
+        CHECK(through_pipeline(v, piped, pieces) == want);
         CHECK(piped.short_slots.active > SHORT_START_SLOTS && piped.long_slots.active > LONG_START_SLOTS);
         CHECK(table_is_sound(v, piped));
         // a second pass finds the same ids in the table it left
-        std::vector<uint32_t> again;
-        PiecePipeline second(v, piped, again, ring, &misses);
-        for (const std::string& p : pieces) second.push(bytes(p), p.size());
-        second.finish();
-        CHECK(again == want);
+        CHECK(through_pipeline(v, piped, pieces) == want);
         CHECK(table_is_sound(v, piped));
         // a disabled cache: the same ids straight through
         PretokenCache off;
-        std::vector<uint32_t> uncached;
-        PiecePipeline direct(v, off, uncached, ring, &misses);
-        for (const std::string& p : pieces) direct.push(bytes(p), p.size());
-        direct.finish();
-        CHECK(uncached == want);
+        CHECK(through_pipeline(v, off, pieces) == want);
     }
 }
 
@@ -365,16 +368,9 @@ TEST(pipeline_with_a_vocabulary_that_lacks_bytes) {
         for (int k = 1 + int(rng() % 6); k > 0; --k) s += "ab xz\xc3"[rng() % (i < 200 ? 2 : 6) + (i < 200 ? 3 : 0)];
         pieces.push_back(s);
     }
-    std::vector<uint32_t> want;
     PretokenCache one(996, uint64_t(1) << 16), piped(995, uint64_t(1) << 16);
-    for (const std::string& p : pieces) encode_piece(v, one, bytes(p), p.size(), want);
-    std::vector<uint32_t> got;
-    PendingPiece ring[PIPE_DEPTH];
-    MissBatch misses;
-    PiecePipeline pipe(v, piped, got, ring, &misses);
-    for (const std::string& p : pieces) pipe.push(bytes(p), p.size());
-    pipe.finish();
-    CHECK(got == want);
+    const std::vector<uint32_t> want = piece_by_piece(v, one, pieces);
+    CHECK(through_pipeline(v, piped, pieces) == want);
     CHECK(!want.empty());
 }
 

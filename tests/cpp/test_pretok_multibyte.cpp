@@ -19,15 +19,8 @@ using namespace std::literals;
 
 namespace {
 
-const UClass& cl100k_classes() {
-    static const UClass u = *UClass::from_bytes(builtin::uniclass(), "uniclass.bin");
-    return u;
-}
-
-const UClassO& o200k_classes() {
-    static const UClassO u = *UClassO::from_bytes(builtin::uniclass_o200k(), "uniclass_o200k.bin");
-    return u;
-}
+using pretok_test::cl100k_classes;
+using pretok_test::o200k_classes;
 
 std::string utf8(uint32_t cp) {
     std::string s;

@@ -15,10 +15,7 @@ using namespace std::literals;
 
 namespace {
 
-const UClassO& classes() {
-    static const UClassO u = *UClassO::from_bytes(builtin::uniclass_o200k(), "uniclass_o200k.bin");
-    return u;
-}
+const UClassO& classes() { return pretok_test::o200k_classes(); }
 
 void expect_pieces(std::string_view text, const std::vector<std::string>& want) {
     pretok_test::expect_pieces<O200kRules>(classes(), text, want);
