@@ -267,8 +267,7 @@ const LongSlot* find_long(const CacheRegion<LongSlot>& r, const uint8_t* key, si
 
 void append_long_ids(const LongSlot& s, std::vector<uint32_t>& out) { out.insert(out.end(), s.ids, s.ids + s.n); }
 
-}  // namespace
-
+// long_hash of a short piece's zero-padded bytes, from its key.
 uint64_t long_hash_of_key(CacheKey key, size_t len) {
     uint64_t h = (len + 1) * CACHE_HASH_HI;
     h = (h ^ key.lo) * CACHE_HASH_LO;
@@ -279,6 +278,8 @@ uint64_t long_hash_of_key(CacheKey key, size_t len) {
     }
     return h * CACHE_HASH_HI;
 }
+
+}  // namespace
 
 bool append_cold_cached(PretokenCache& cache, const uint8_t* p, size_t len, uint64_t h, CacheKey key,
                         std::vector<uint32_t>& out) {

@@ -179,9 +179,6 @@ inline uint64_t long_hash_in_place(const uint8_t* p, size_t len) {
 
 // ---- the miss path in parts, for pieces encoded a batch at a time (miss_batch.h) ----
 
-// long_hash of a short piece's zero-padded bytes, from its key.
-uint64_t long_hash_of_key(CacheKey key, size_t len);
-
 // A short piece that missed its first-level slots: the rest of the short region, then (for a piece with a
 // byte of 0x80 or above) the long region. Appends its ids and returns true, or returns false.
 [[gnu::noinline]] bool append_cold_cached(PretokenCache& cache, const uint8_t* p, size_t len, uint64_t h, CacheKey key,
