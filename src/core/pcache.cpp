@@ -318,8 +318,8 @@ bool append_long_cached(const PretokenCache& cache, const uint8_t* p, size_t len
     return true;
 }
 
-void store_piece(PretokenCache& cache, const uint8_t* p, size_t len, uint64_t short_h, CacheKey key,
-                 const uint32_t* ids, size_t n) {
+void store_piece(PretokenCache& cache, const uint8_t* p, size_t len, uint64_t h, CacheKey key, const uint32_t* ids,
+                 size_t n) {
     // No ids (a vocabulary without some single bytes drops them): nothing to keep, and a short slot
     // always gives back at least one id.
     if (n == 0) return;
@@ -329,7 +329,7 @@ void store_piece(PretokenCache& cache, const uint8_t* p, size_t len, uint64_t sh
         std::memcpy(four, ids, n * sizeof(uint32_t));
         const CacheSlot fresh{key.lo, key.hi, uint64_t(n) | uint64_t(four[0]) << 8 | uint64_t(four[1]) << 32,
                               uint64_t(four[2]) | uint64_t(four[3]) << 32};
-        r.filled += place_short(r, short_h, fresh);
+        r.filled += place_short(r, h, fresh);
         grow_if_full(r, short_empty, short_hash_of, place_short);
         return;
     }
@@ -341,7 +341,7 @@ void store_piece(PretokenCache& cache, const uint8_t* p, size_t len, uint64_t sh
     if (!utf8_valid(p, len)) return;
     LongSlot fresh{};
     std::memcpy(fresh.key, p, len);
-    const uint64_t long_h = len <= CACHE_MAX_PIECE ? long_hash_of_key(key, len) : long_hash(fresh.key, len);
+    const uint64_t long_h = len <= CACHE_MAX_PIECE ? long_hash_of_key(key, len) : h;
     CacheRegion<LongSlot>& r = cache.long_slots;
     fresh.check = long_check(long_h);
     fresh.len = uint8_t(len);
@@ -364,7 +364,7 @@ void probe_long(PretokenCache& cache, const Vocab& v, const uint8_t* p, size_t l
     if (append_long_cached(cache, p, len, long_h, out)) return;
     const size_t start = out.size();
     encode_uncached(v, p, len, out);
-    store_piece(cache, p, len, 0, {}, out.data() + start, out.size() - start);
+    store_piece(cache, p, len, long_h, {}, out.data() + start, out.size() - start);
 }
 
 CacheLease::~CacheLease() {

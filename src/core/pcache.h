@@ -189,9 +189,9 @@ inline uint64_t long_hash_in_place(const uint8_t* p, size_t len) {
                                           std::vector<uint32_t>& out);
 
 // Keeps the ids of a piece just encoded (and not cached: a piece is never stored twice), where they fit.
-// short_h and key are those of a short piece, unused for a longer one.
-void store_piece(PretokenCache& cache, const uint8_t* p, size_t len, uint64_t short_h, CacheKey key,
-                 const uint32_t* ids, size_t n);
+// h is the cache_hash of a short piece (whose key is `key`) or the long_hash of a longer one.
+void store_piece(PretokenCache& cache, const uint8_t* p, size_t len, uint64_t h, CacheKey key, const uint32_t* ids,
+                 size_t n);
 
 // Second-level lookup of a short piece after a first-level miss, then the long region; on a miss, encodes
 // the piece and inserts it.

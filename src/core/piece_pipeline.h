@@ -105,10 +105,7 @@ private:
 
     [[gnu::always_inline]] void encode(const PendingPiece& pp) {
         if (pp.len > CACHE_MAX_PIECE) {
-            if (pp.len > LONG_MAX_PIECE) {
-                if (misses->count > 0) resolve();  // its ids come after theirs
-                return encode_uncached(v, pp.p, pp.len, out);
-            }
+            if (pp.len > LONG_MAX_PIECE) return encode_uncached(v, pp.p, pp.len, out);
             if (append_long_cached(cache, pp.p, pp.len, pp.h, out)) return;
             return defer(pp, {0, 0});
         }
