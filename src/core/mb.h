@@ -36,9 +36,13 @@ inline MemoProbe memo_probe_wide(uint32_t a, uint32_t b) {
 // The unmemoised test: may token a be directly followed by token b?
 bool is_valid_pair(const Vocab& v, uint32_t a, uint32_t b);
 
-inline bool valid_pair(const Vocab& v, uint32_t a, uint32_t b) {
+inline MemoProbe memo_probe(const Vocab& v, uint32_t a, uint32_t b) {
+    return v.wide_ids ? memo_probe_wide(a, b) : memo_probe_narrow(a, b);
+}
+
+// The memoised test, with the memo slot and tag of (a, b) already found by memo_probe.
+inline bool valid_pair_at(const Vocab& v, uint32_t a, uint32_t b, MemoProbe p) {
     if (!v.wide_ids) {
-        const MemoProbe p = memo_probe_narrow(a, b);
         std::atomic_ref<uint16_t> slot(v.pair_memo16.data()[p.slot]);
         const uint32_t e = slot.load(std::memory_order_relaxed);
         if ((e & ~1u) == p.tag) return e & 1;
@@ -46,7 +50,6 @@ inline bool valid_pair(const Vocab& v, uint32_t a, uint32_t b) {
         slot.store(uint16_t(p.tag | ok), std::memory_order_relaxed);
         return ok;
     }
-    const MemoProbe p = memo_probe_wide(a, b);
     std::atomic_ref<uint32_t> slot(v.pair_memo32.data()[p.slot]);
     const uint32_t e = slot.load(std::memory_order_relaxed);
     if ((e & ~1u) == p.tag) return e & 1;
@@ -54,6 +57,8 @@ inline bool valid_pair(const Vocab& v, uint32_t a, uint32_t b) {
     slot.store(p.tag | ok, std::memory_order_relaxed);
     return ok;
 }
+
+inline bool valid_pair(const Vocab& v, uint32_t a, uint32_t b) { return valid_pair_at(v, a, b, memo_probe(v, a, b)); }
 
 // Longest token that is a prefix of p[0..len); NONE for empty input.
 uint32_t nm_mb(const Vocab& v, const uint8_t* p, size_t len);

@@ -36,11 +36,13 @@ void fetch_walk_start(const Vocab& v, const uint8_t* q, size_t rem) {
     }
 }
 
-void fetch_pair_memo(const Vocab& v, uint32_t a, uint32_t b) {
+MemoProbe fetch_pair_memo(const Vocab& v, uint32_t a, uint32_t b) {
+    const MemoProbe m = memo_probe(v, a, b);
     if (!v.wide_ids)
-        __builtin_prefetch(v.pair_memo16.data() + memo_probe_narrow(a, b).slot);
+        __builtin_prefetch(v.pair_memo16.data() + m.slot);
     else
-        __builtin_prefetch(v.pair_memo32.data() + memo_probe_wide(a, b).slot);
+        __builtin_prefetch(v.pair_memo32.data() + m.slot);
+    return m;
 }
 
 // The walk at pos has found its token u: the first one is taken at once, any other after its pair test.
@@ -57,7 +59,7 @@ void fetch_pair_memo(const Vocab& v, uint32_t a, uint32_t b) {
         return;
     }
     s.next = u;
-    fetch_pair_memo(v, s.ids[s.n - 1], u);
+    s.memo = fetch_pair_memo(v, s.ids[s.n - 1], u);
     // The walk after u is fetched too: the pair test almost always passes.
     const size_t after = s.pos + v.token_len[u];
     if (after < s.len) fetch_walk_start(v, s.p + after, s.len - after);
@@ -71,8 +73,8 @@ void fetch_pair_memo(const Vocab& v, uint32_t a, uint32_t b) {
     const size_t rem = s.len - s.pos;
     if (s.node != 0) {
         if (rem - s.i >= 2) {
-            const uint64_t h = edge2_hash(edge2_key(s.node, q[s.i], q[s.i + 1]));
-            __builtin_prefetch(v.edge2.data() + (h >> v.edge2_shift));
+            s.edge2_h = edge2_hash(edge2_key(s.node, q[s.i], q[s.i + 1]));
+            __builtin_prefetch(v.edge2.data() + (s.edge2_h >> v.edge2_shift));
             s.phase = WALK_EDGE2;
             return;
         }
@@ -101,7 +103,7 @@ void step(const Vocab& v, StepPiece& s) {
     const uint8_t* q = s.p + s.pos;
     switch (s.phase) {
         case PAIR_TEST:
-            if (!valid_pair(v, s.ids[s.n - 1], s.next)) return finish_by_search(v, s);
+            if (!valid_pair_at(v, s.ids[s.n - 1], s.next, s.memo)) return finish_by_search(v, s);
             s.ids[s.n++] = s.next;
             s.pos += v.token_len[s.next];
             if (s.pos >= s.len) {
@@ -127,7 +129,7 @@ void step(const Vocab& v, StepPiece& s) {
             return walk_loop(v, s);
         }
         case WALK_EDGE2: {
-            const uint64_t e2 = edge2_find(v, s.node, q[s.i], q[s.i + 1]);
+            const uint64_t e2 = edge2_find_hashed(v, s.edge2_h);
             if (e2 == 0) {
                 if (s.fresh3) return found_token(v, s, s.cand);
                 __builtin_prefetch(v.edge1.data() + (edge1_home(edge1_key(s.node, q[s.i])) & v.edge1_mask));

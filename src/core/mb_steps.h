@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "core/mb.h"
 #include "core/vocab.h"
 
 namespace lexaro {
@@ -22,6 +23,8 @@ struct StepPiece {
     uint32_t cand;  // longest token the current walk has passed
     uint32_t next;  // the token the walk found, awaiting its pair test
     uint32_t n;
+    uint64_t edge2_h;  // edge2_hash of the lookup awaited in WALK_EDGE2
+    MemoProbe memo;    // memo slot of the pair awaited in PAIR_TEST
     uint32_t* ids;
     uint8_t phase;
     bool fresh3;  // the walk started on a three-byte character and has not stepped since

@@ -145,9 +145,8 @@ inline uint32_t cp3_index(uint32_t c0, uint32_t c1, uint32_t c2) {
 
 // ---- lookups ----
 
-// Child of `node` for the two bytes b0 b1: the matching edge2 entry, or 0 on a miss.
-inline uint64_t edge2_find(const Vocab& v, uint32_t node, uint32_t b0, uint32_t b1) {
-    const uint64_t h = edge2_hash(edge2_key(node, b0, b1));
+// The edge2 entry whose key has the edge2_hash h, or 0 on a miss.
+inline uint64_t edge2_find_hashed(const Vocab& v, uint64_t h) {
     const uint64_t tag = edge2_tag(h);
     const uint64_t* table = v.edge2.data();
     for (uint64_t i = h >> v.edge2_shift;; i = (i + 1) & v.edge2_mask) {
@@ -155,6 +154,11 @@ inline uint64_t edge2_find(const Vocab& v, uint32_t node, uint32_t b0, uint32_t 
         if ((e & EDGE2_TAG_MASK) == tag) return e;
         if (e == 0) return 0;
     }
+}
+
+// Child of `node` for the two bytes b0 b1: the matching edge2 entry, or 0 on a miss.
+inline uint64_t edge2_find(const Vocab& v, uint32_t node, uint32_t b0, uint32_t b1) {
+    return edge2_find_hashed(v, edge2_hash(edge2_key(node, b0, b1)));
 }
 
 // The edge1 entry for (node, byte), or 0 on a miss.
