@@ -146,42 +146,62 @@ void set_active(CacheRegion<Slot>& r, uint64_t active) {
 }
 
 bool short_empty(const CacheSlot& s) { return s.key_lo == 0 && s.key_hi == 0; }
-bool long_empty(const LongSlot& s) { return s.check == 0; }
+size_t short_span(const CacheSlot& s) { return short_empty(s) ? 0 : 1; }
+// Slots of the entry whose header is `s`, 0 for an empty slot.
+size_t long_span_at(const LongSlot& s) { return s.check == 0 ? 0 : long_step(s); }
 
-// The home pair, then two more pairs: the first empty slot of six, else the home slot. True when the
-// slot taken was empty.
-bool place_short(CacheRegion<CacheSlot>& r, uint64_t h, const CacheSlot& fresh) {
+// The home pair, then two more pairs: the first empty slot of six, else the home slot.
+void place_short(CacheRegion<CacheSlot>& r, uint64_t h, const CacheSlot* fresh) {
     const uint64_t f = r.home(h);
     for (uint64_t k = 0; k < 6; ++k) {
         CacheSlot& c = r.slots[(f + k) & r.mask()];
         if (short_empty(c)) {
-            c = fresh;
-            return true;
+            c = *fresh;
+            ++r.filled;
+            return;
         }
     }
-    r.slots[f] = fresh;
-    return false;
+    r.slots[f] = *fresh;
 }
 
 uint32_t long_check(uint64_t h) { return uint32_t(h >> 32) | 1; }  // never 0, the mark of an empty slot
 
-// The piece's set of LONG_WAYS slots: the first empty one, else the one that other bits of the hash pick
-// (so that pieces of one set replace different slots).
-bool place_long(CacheRegion<LongSlot>& r, uint64_t h, const LongSlot& fresh) {
-    const uint64_t f = long_set(r, h);
-    for (uint64_t k = 0; k < LONG_WAYS; ++k) {
-        LongSlot& c = r.slots[f + k];
-        if (long_empty(c)) {
-            c = fresh;
-            return true;
+// Room for an entry of `span` slots in the set of hash h: the first free slots that hold it, else the ones
+// that other bits of the hash pick (so that pieces of one set replace different slots), emptied of every
+// entry that has a slot among them. The slots returned are zero; `filled` counts them.
+LongSlot* claim_long(CacheRegion<LongSlot>& r, uint64_t h, size_t span) {
+    LongSlot* set = r.slots + long_set(r, h);
+    for (uint64_t k = 0; k + span <= LONG_WAYS; k += long_step(set[k])) {
+        if (set[k].check == 0 && (span == 1 || set[k + 1].check == 0)) {  // after a free slot: a header or free
+            r.filled += span;
+            return set + k;
         }
     }
-    r.slots[f + long_victim(h)] = fresh;
-    return false;
+    const uint64_t at = std::min<uint64_t>(long_victim(h), LONG_WAYS - span);
+    for (uint64_t k = 0; k < LONG_WAYS;) {
+        const size_t taken = long_step(set[k]);
+        if (set[k].check != 0 && k < at + span && at < k + taken) {
+            std::memset(static_cast<void*>(set + k), 0, taken * sizeof(LongSlot));
+            r.filled -= taken;
+        }
+        k += taken;
+    }
+    r.filled += span;
+    return set + at;
+}
+
+// An entry moved as it is (growth).
+void place_long(CacheRegion<LongSlot>& r, uint64_t h, const LongSlot* entry) {
+    const size_t span = long_step(*entry);
+    std::memcpy(static_cast<void*>(claim_long(r, h, span)), entry, span * sizeof(LongSlot));
 }
 
 uint64_t short_hash_of(const CacheSlot& s) { return cache_hash({s.key_lo, s.key_hi}); }
-uint64_t long_hash_of(const LongSlot& s) { return long_hash(s.key, s.len); }
+uint64_t long_hash_of(const LongSlot& s) {
+    uint8_t key[LONG_MAX_PIECE] = {};
+    std::memcpy(key, long_key(s), s.len);
+    return long_hash(key, s.len);
+}
 
 // A piece found in the second level trades places with a first-level slot that is empty or holds a piece
 // of the same home pair (which stays within its own six slots), so that its next lookup is a first-level hit.
@@ -195,18 +215,23 @@ void promote(CacheRegion<CacheSlot>& r, uint64_t f, CacheSlot& found) {
     }
 }
 
-// A region more than a quarter full grows fourfold (up to its capacity), its entries re-inserted.
-template <class Slot, class Empty, class Hash, class Place>
-void grow_if_full(CacheRegion<Slot>& r, Empty empty, Hash hash, Place place) {
+// A region more than a quarter full grows fourfold (up to its capacity), its entries re-inserted. `span`
+// gives the slots of the entry that starts at a slot (0 for an empty one); no entry crosses the end of
+// its set, so the slots can be read in order.
+template <class Slot, class Span, class Hash, class Place>
+void grow_if_full(CacheRegion<Slot>& r, Span span, Hash hash, Place place) {
     if (r.filled * 4 <= r.active || r.active == r.capacity) return;
     std::vector<Slot> old;
     old.reserve(r.filled);
-    for (uint64_t i = 0; i < r.active; ++i)
-        if (!empty(r.slots[i])) old.push_back(r.slots[i]);
+    for (uint64_t i = 0; i < r.active;) {
+        const size_t taken = span(r.slots[i]);
+        old.insert(old.end(), r.slots + i, r.slots + i + taken);
+        i += taken == 0 ? 1 : taken;
+    }
     std::memset(static_cast<void*>(r.slots), 0, r.active * sizeof(Slot));
     set_active(r, std::min(r.active * 4, r.capacity));
     r.filled = 0;
-    for (const Slot& s : old) r.filled += place(r, hash(s), s);
+    for (size_t i = 0; i < old.size(); i += span(old[i])) place(r, hash(old[i]), &old[i]);
 }
 
 }  // namespace
@@ -260,12 +285,14 @@ bool has_high_byte(CacheKey k) { return ((k.lo | (k.hi & 0x00FFFFFFFFFFFFFFull))
 const LongSlot* find_long(const CacheRegion<LongSlot>& r, const uint8_t* key, size_t len, uint64_t h) {
     const uint32_t check = long_check(h);
     const LongSlot* s = r.slots + long_set(r, h);
-    for (uint64_t k = 0; k < LONG_WAYS; ++k)
-        if (s[k].check == check && s[k].len == len && std::memcmp(s[k].key, key, len) == 0) return &s[k];
+    for (uint64_t k = 0; k < LONG_WAYS; k += long_step(s[k]))
+        if (s[k].check == check && s[k].len == len && std::memcmp(long_key(s[k]), key, len) == 0) return &s[k];
     return nullptr;
 }
 
-void append_long_ids(const LongSlot& s, std::vector<uint32_t>& out) { out.insert(out.end(), s.ids, s.ids + s.n); }
+void append_long_ids(const LongSlot& s, std::vector<uint32_t>& out) {
+    out.insert(out.end(), long_ids(s), long_ids(s) + s.n);
+}
 
 // long_hash of a short piece's zero-padded bytes, from its key.
 uint64_t long_hash_of_key(CacheKey key, size_t len) {
@@ -329,26 +356,28 @@ void store_piece(PretokenCache& cache, const uint8_t* p, size_t len, uint64_t h,
         std::memcpy(four, ids, n * sizeof(uint32_t));
         const CacheSlot fresh{key.lo, key.hi, uint64_t(n) | uint64_t(four[0]) << 8 | uint64_t(four[1]) << 32,
                               uint64_t(four[2]) | uint64_t(four[3]) << 32};
-        r.filled += place_short(r, h, fresh);
-        grow_if_full(r, short_empty, short_hash_of, place_short);
+        place_short(r, h, &fresh);
+        grow_if_full(r, short_span, short_hash_of, place_short);
         return;
     }
     // Invalid UTF-8 (random bytes, binary data) is left out: such pieces rarely repeat, and storing them
     // would only push out the words of real text. So are short pieces without a byte of 0x80 or above:
     // their lookups never reach the long region.
-    if (n > LONG_MAX_IDS || len > LONG_MAX_PIECE) return;
+    if (!fits_long(len, n)) return;
     if (len <= CACHE_MAX_PIECE && !has_high_byte(key)) return;
     if (!utf8_valid(p, len)) return;
-    LongSlot fresh{};
-    std::memcpy(fresh.key, p, len);
     const uint64_t long_h = len <= CACHE_MAX_PIECE ? long_hash_of_key(key, len) : h;
     CacheRegion<LongSlot>& r = cache.long_slots;
-    fresh.check = long_check(long_h);
-    fresh.len = uint8_t(len);
-    fresh.n = uint8_t(n);
-    std::memcpy(fresh.ids, ids, n * sizeof(uint32_t));
-    r.filled += place_long(r, long_h, fresh);
-    grow_if_full(r, long_empty, long_hash_of, place_long);
+    const size_t span = long_span(len, n);
+    LongSlot* entry = claim_long(r, long_h, span);
+    entry->check = long_check(long_h);
+    entry->len = uint8_t(len);
+    entry->n = uint8_t(n);
+    entry->more = uint8_t(span - 1);
+    uint8_t* data = reinterpret_cast<uint8_t*>(entry) + LONG_HEADER;
+    std::memcpy(data, ids, n * sizeof(uint32_t));
+    std::memcpy(data + n * sizeof(uint32_t), p, len);
+    grow_if_full(r, long_span_at, long_hash_of, place_long);
 }
 
 void probe_cold(PretokenCache& cache, const Vocab& v, const uint8_t* p, size_t len, std::vector<uint32_t>& out,

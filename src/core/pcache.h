@@ -3,10 +3,11 @@
 //
 // One table of `slot_count` 32-byte units holds two regions. The first half is the short region: 32-byte
 // slots for pieces of at most 15 bytes with at most four ids (most pieces of most text), looked up with one
-// masked 16-byte load. The second half is the long region: 128-byte slots in sets of four for pieces of
-// valid UTF-8 of up to 56 bytes with up to 16 ids (words of scripts with multi-byte letters, and short
-// non-ASCII pieces of more than four ids). Each region starts small and grows fourfold within its half once a quarter
-// full, so a short text makes resident only the pages its own pieces need; entries move along when a region grows.
+// masked 16-byte load. The second half is the long region: 64-byte slots in sets of four for pieces of
+// valid UTF-8 of up to 56 bytes (words of scripts with multi-byte letters, and short non-ASCII pieces of more
+// than four ids); an entry whose ids and bytes need more than one slot takes two. Each region starts small
+// and grows fourfold within its half once a quarter full, so a short text makes resident only the pages its
+// own pieces need; entries move along when a region grows.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -27,17 +28,36 @@ struct alignas(32) CacheSlot {
 
 inline constexpr size_t CACHE_MAX_PIECE = 15;  // short region
 inline constexpr size_t LONG_MAX_PIECE = 56;   // long region
-inline constexpr size_t LONG_MAX_IDS = 16;
+inline constexpr size_t LONG_HEADER = 8;
+inline constexpr size_t LONG_SLOT_BYTES = 64;
 
+// One slot of the long region. An entry is a header and its data: the ids, then the piece's bytes. Most
+// entries fit in one slot; a longer one runs on through the next slot of its set, which then has no
+// header of its own.
 struct alignas(64) LongSlot {
     uint32_t check;  // high half of the piece's hash; 0 for an empty slot
     uint8_t len;     // piece length, 1-56
-    uint8_t n;       // number of ids, 1-16
-    uint8_t unused[2];
-    uint8_t key[LONG_MAX_PIECE];  // piece bytes, zero beyond the end
-    uint32_t ids[LONG_MAX_IDS];
+    uint8_t n;       // number of ids
+    uint8_t more;    // 1 when the entry runs on into the next slot, else 0 (and 0 in an empty slot)
+    uint8_t unused;
+    uint32_t data[(LONG_SLOT_BYTES - LONG_HEADER) / 4];
 };
-static_assert(sizeof(LongSlot) == 128);
+static_assert(sizeof(LongSlot) == LONG_SLOT_BYTES);
+
+// Slots taken by the entry of a piece of `len` bytes and `n` ids: one or two.
+inline size_t long_span(size_t len, size_t n) { return LONG_HEADER + len + 4 * n <= LONG_SLOT_BYTES ? 1 : 2; }
+inline bool fits_long(size_t len, size_t n) {
+    return len <= LONG_MAX_PIECE && LONG_HEADER + len + 4 * n <= 2 * LONG_SLOT_BYTES;
+}
+// From a header or an empty slot to the next one.
+inline size_t long_step(const LongSlot& s) { return 1 + s.more; }
+// The entry's ids and piece, which may run on into the next slot.
+inline const uint32_t* long_ids(const LongSlot& s) {
+    return reinterpret_cast<const uint32_t*>(reinterpret_cast<const uint8_t*>(&s) + LONG_HEADER);
+}
+inline const uint8_t* long_key(const LongSlot& s) {
+    return reinterpret_cast<const uint8_t*>(&s) + LONG_HEADER + 4 * size_t(s.n);
+}
 
 // One region of slots: `active` of them (a power of two) in use, out of `capacity`.
 template <class Slot>
@@ -51,7 +71,7 @@ struct CacheRegion {
     uint64_t mask() const { return active - 1; }
 };
 
-// The long region is LONG_WAYS-way set-associative.
+// The long region is set-associative: sets of LONG_WAYS slots, 256 bytes, holding two to four entries.
 inline constexpr uint64_t LONG_WAYS = 4;
 inline uint64_t long_set(const CacheRegion<LongSlot>& r, uint64_t h) { return (h >> r.shift) & ~(LONG_WAYS - 1); }
 inline uint64_t long_victim(uint64_t h) { return (h >> 8) & (LONG_WAYS - 1); }
@@ -77,7 +97,7 @@ struct PretokenCache {
 
 // Slots a region starts with: 128 KiB each, a few dozen pages.
 inline constexpr uint64_t SHORT_START_SLOTS = 4096;
-inline constexpr uint64_t LONG_START_SLOTS = 1024;
+inline constexpr uint64_t LONG_START_SLOTS = 2048;
 
 inline constexpr uint64_t CACHE_HASH_LO = 0x9E3779B97F4A7C15ull;
 inline constexpr uint64_t CACHE_HASH_HI = 0xC2B2AE3D27D4EB4Full;

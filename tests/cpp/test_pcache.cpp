@@ -4,6 +4,7 @@
 // of their own.
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <random>
 #include <thread>
@@ -43,11 +44,26 @@ bool in_short(const PretokenCache& c, std::string_view piece) {
     return false;
 }
 
-bool in_long(const PretokenCache& c, std::string_view piece) {
-    for (uint64_t i = 0; i < c.long_slots.capacity; ++i) {
+// The long region's entries, by the slot each starts at.
+std::vector<const LongSlot*> long_entries(const PretokenCache& c) {
+    std::vector<const LongSlot*> all;
+    for (uint64_t i = 0; i < c.long_slots.active;) {
         const LongSlot& s = c.long_slots.slots[i];
-        if (s.check != 0 && s.len == piece.size() && std::memcmp(s.key, piece.data(), piece.size()) == 0) return true;
+        if (s.check == 0) {
+            ++i;
+            continue;
+        }
+        all.push_back(&s);
+        i += long_step(s);
     }
+    return all;
+}
+
+std::string long_piece(const LongSlot& s) { return std::string(reinterpret_cast<const char*>(long_key(s)), s.len); }
+
+bool in_long(const PretokenCache& c, std::string_view piece) {
+    for (const LongSlot* s : long_entries(c))
+        if (long_piece(*s) == piece) return true;
     return false;
 }
 
@@ -79,13 +95,16 @@ uint64_t long_home(const PretokenCache& c, std::string_view s) {
     return long_set(c.long_slots, long_hash(key, s.size()));
 }
 
-// Distinct pieces of a space and `letters` random letters until `count` of them share one home.
+// Distinct pieces of a space and `letters` random letters, those that `keep` accepts, until `count` of
+// them share one home.
 template <class Home>
-std::vector<std::string> same_home(size_t letters, size_t count, Home home) {
+std::vector<std::string> same_home(size_t letters, size_t count, Home home,
+                                   const std::function<bool(const std::string&)>& keep = nullptr) {
     std::map<uint64_t, std::vector<std::string>> by_home;
     std::mt19937 rng(5);
     for (;;) {
         const std::string s = random_word(rng, letters);
+        if (keep && !keep(s)) continue;
         auto& g = by_home[home(s)];
         if (std::find(g.begin(), g.end(), s) == g.end()) g.push_back(s);
         if (g.size() == count) return g;
@@ -119,19 +138,23 @@ TEST(short_and_long_pieces) {
     const std::string stray = "\x01\x02\x03\x04\xa9", stray20 = " abcdefghijklmnopqr\xff";
     CHECK(same_ids_twice(v, c, stray) && !in_long(c, stray) && !in_short(c, stray));
     CHECK(same_ids_twice(v, c, stray20) && !in_long(c, stray20));
-    // the long region's limits: 56 bytes and 16 ids
+    // the long region's limits: 56 bytes, and the piece with its ids in two slots
     const std::string cyr28 =
         " \xd0\xbf\xd1\x80\xd0\xb5\xd0\xb4\xd1\x81\xd1\x82\xd0\xb0\xd0\xb2\xd0\xb8\xd1\x82\xd0\xb5\xd0\xbb\xd1\x8c\xd1"
         "\x81\xd1\x82\xd0\xb2\xd0\xbe";
     CHECK(cyr28.size() > CACHE_MAX_PIECE && cyr28.size() <= LONG_MAX_PIECE);
     CHECK(same_ids_twice(v, c, cyr28) && in_long(c, cyr28));
-    const std::string p56 = " " + std::string(55, 'a'), p57 = " " + std::string(56, 'a');
+    std::string p56(56, 'a'), p57(57, 'a');
+    p56[0] = p57[0] = ' ';
     CHECK(same_ids_twice(v, c, p56) && in_long(c, p56));
     CHECK(same_ids_twice(v, c, p57) && !in_long(c, p57));
-    std::string many;  // 17 control bytes: 17 ids
-    for (int i = 0; i < 17; ++i) many += char(1 + i % 8);
-    CHECK_EQ(direct_ids(v, many).size(), size_t(17));
-    CHECK(same_ids_twice(v, c, many) && !in_long(c, many) && !in_short(c, many));
+    std::string too_many;  // control bytes, one id each: an entry of 8 + 25 + 4 * 25 bytes; 24 just fit
+    for (int i = 0; i < 25; ++i) too_many += char(1 + i % 8);
+    const std::string two_slots = too_many.substr(0, 24);
+    CHECK_EQ(direct_ids(v, two_slots).size(), size_t(24));
+    CHECK_EQ(direct_ids(v, too_many).size(), size_t(25));
+    CHECK(same_ids_twice(v, c, two_slots) && in_long(c, two_slots));
+    CHECK(same_ids_twice(v, c, too_many) && !in_long(c, too_many) && !in_short(c, too_many));
     // a disabled cache is never probed and encodes the same
     PretokenCache off;
     CHECK(same_ids_twice(v, off, p15) && same_ids_twice(v, off, p16));
@@ -161,15 +184,22 @@ TEST(six_short_slots_then_replacement_of_the_home_slot) {
     CHECK(at(0) == k4.lo && at(4) == was_first);
 }
 
+// Pieces whose long entry, by their encoding in `v`, fits and takes `span` slots.
+std::function<bool(const std::string&)> of_span(const Vocab& v, size_t span) {
+    return [&v, span](const std::string& s) {
+        const size_t n = direct_ids(v, s).size();
+        return fits_long(s.size(), n) && long_span(s.size(), n) == span;
+    };
+}
+
 TEST(four_long_slots_then_replacement_by_the_hash) {
     const Vocab& v = tok(0).vocab;
     PretokenCache c(997, uint64_t(1) << 15);
-    const std::vector<std::string> group = same_home(20, 5, [&](const std::string& s) { return long_home(c, s); });
+    const std::vector<std::string> group =
+        same_home(16, 5, [&](const std::string& s) { return long_home(c, s); }, of_span(v, 1));
     const uint64_t f = long_home(c, group[0]);
     for (int i = 0; i < 4; ++i) piece_ids(v, c, group[i]);
-    for (uint64_t k = 0; k < LONG_WAYS; ++k)
-        CHECK(c.long_slots.slots[f + k].len == 21 &&
-              std::memcmp(c.long_slots.slots[f + k].key, group[k].data(), 21) == 0);
+    for (uint64_t k = 0; k < LONG_WAYS; ++k) CHECK(long_piece(c.long_slots.slots[f + k]) == group[k]);
     piece_ids(v, c, group[4]);  // all four taken: the slot that the new piece's hash picks is replaced
     uint8_t key[LONG_MAX_PIECE] = {};
     std::memcpy(key, group[4].data(), group[4].size());
@@ -194,7 +224,7 @@ TEST(regions_grow_as_they_fill_and_keep_their_entries) {
     const Vocab& v = tok(0).vocab;
     PretokenCache c(996, uint64_t(1) << 17);  // 4 MiB: 2 MiB per region
     CHECK_EQ(c.short_slots.capacity, uint64_t(1) << 16);
-    CHECK_EQ(c.long_slots.capacity, uint64_t(1) << 14);
+    CHECK_EQ(c.long_slots.capacity, uint64_t(1) << 15);
     CHECK_EQ(c.short_slots.active, SHORT_START_SLOTS);
     CHECK_EQ(c.long_slots.active, LONG_START_SLOTS);
     CHECK(reinterpret_cast<uint8_t*>(c.long_slots.slots) == reinterpret_cast<uint8_t*>(c.slots) + c.table_bytes() / 2);
@@ -234,38 +264,41 @@ TEST(regions_grow_as_they_fill_and_keep_their_entries) {
 // The long region's slot of a piece, looked up in its own set as the encoder does, or null.
 const LongSlot* findable_long(const PretokenCache& c, std::string_view s) {
     const LongSlot* set = c.long_slots.slots + long_home(c, s);
-    for (uint64_t k = 0; k < LONG_WAYS; ++k)
-        if (set[k].check != 0 && set[k].len == s.size() && std::memcmp(set[k].key, s.data(), s.size()) == 0)
-            return &set[k];
+    for (uint64_t k = 0; k < LONG_WAYS;) {
+        if (set[k].check == 0) {
+            ++k;
+            continue;
+        }
+        if (long_piece(set[k]) == s) return &set[k];
+        k += long_step(set[k]);
+    }
     return nullptr;
 }
 
 TEST(short_pieces_of_many_ids_in_the_long_region_through_growth) {
     // Pieces of at most 15 bytes with a non-ASCII byte and more than four ids reach the long region from the
-    // short region's miss path. Their keys must be stored zero beyond the piece: growth places every entry
-    // again by the hash of its stored key.
+    // short region's miss path. Growth places every entry again by the hash of its stored piece, which it
+    // must read as the lookups hash it: zero beyond its length, not the ids that follow it.
     const Vocab& v = tok(0).vocab;
     PretokenCache c(995, uint64_t(1) << 15);
     std::mt19937 rng(11);
     std::vector<std::string> pieces;
     while (pieces.size() < 1200) {
         std::string s;
-        for (int k = 0; k < 5 + int(rng() % 6); ++k) s += char(1 + rng() % 8);
+        for (int k = 0; k < 5 + int(rng() % 5); ++k) s += char(1 + rng() % 8);  // one slot each
         s += "\xc3\xa9";
         if (direct_ids(v, s).size() > 4 && std::find(pieces.begin(), pieces.end(), s) == pieces.end())
             pieces.push_back(s);
     }
     for (const std::string& s : pieces) CHECK(piece_ids(v, c, s) == direct_ids(v, s));
     CHECK(c.long_slots.active > LONG_START_SLOTS);  // it grew on the way
-    // Every entry sits in the set of its stored key and is zero beyond its length; a piece not found lost
-    // its slot to a replacement in a full set.
-    size_t entries = 0, placed = 0, padded = 0, lost = 0, lost_to_full_sets = 0;
-    for (uint64_t i = 0; i < c.long_slots.active; ++i) {
-        const LongSlot& s = c.long_slots.slots[i];
-        if (s.check == 0) continue;
+    // Every entry sits in the set of its stored piece (these entries take one slot each); a piece not found
+    // lost its slot to a replacement in a full set.
+    size_t entries = 0, placed = 0, lost = 0, lost_to_full_sets = 0;
+    for (const LongSlot* s : long_entries(c)) {
         ++entries;
-        placed += long_set(c.long_slots, long_hash(s.key, s.len)) == (i & ~(LONG_WAYS - 1));
-        padded += std::all_of(s.key + s.len, s.key + LONG_MAX_PIECE, [](uint8_t b) { return b == 0; });
+        const uint64_t i = uint64_t(s - c.long_slots.slots);
+        placed += long_home(c, long_piece(*s)) == (i & ~(LONG_WAYS - 1)) && long_span(s->len, s->n) == 1;
     }
     for (const std::string& s : pieces) {
         CHECK(!in_short(c, s));
@@ -276,7 +309,6 @@ TEST(short_pieces_of_many_ids_in_the_long_region_through_growth) {
     }
     CHECK(entries > pieces.size() * 9 / 10);
     CHECK_EQ(placed, entries);
-    CHECK_EQ(padded, entries);
     CHECK_EQ(lost_to_full_sets, lost);
     CHECK(lost < pieces.size() / 50);
     for (size_t i = 0; i < pieces.size(); i += 53) CHECK(same_ids_twice(v, c, pieces[i]));
@@ -300,14 +332,64 @@ bool table_is_sound(const Vocab& v, const PretokenCache& c) {
         if (std::vector<uint32_t>(all, all + (s.meta & 0xFF)) != direct_ids(v, piece) || seen[piece]++ > 0)
             return false;
     }
-    for (uint64_t i = 0; i < c.long_slots.active; ++i) {
-        const LongSlot& s = c.long_slots.slots[i];
-        if (s.check == 0) continue;
-        ++long_used;
-        const std::string piece(reinterpret_cast<const char*>(s.key), s.len);
-        if (std::vector<uint32_t>(s.ids, s.ids + s.n) != direct_ids(v, piece) || seen[piece]++ > 0) return false;
+    for (const LongSlot* s : long_entries(c)) {
+        long_used += long_span(s->len, s->n);
+        if (long_step(*s) != long_span(s->len, s->n)) return false;
+        const std::string piece = long_piece(*s);
+        if (std::vector<uint32_t>(long_ids(*s), long_ids(*s) + s->n) != direct_ids(v, piece) || seen[piece]++ > 0)
+            return false;
     }
     return short_used == c.short_slots.filled && long_used == c.long_slots.filled;
+}
+
+TEST(long_entries_of_one_and_two_slots_share_a_set) {
+    // A two-slot entry takes two free slots side by side; in a set without room, a new entry removes every
+    // entry that has a slot where it goes (the slot its hash picks, and the next one for two slots).
+    const Vocab& v = tok(0).vocab;
+    PretokenCache c(993, uint64_t(1) << 15);
+    const auto home = [&](const std::string& s) { return long_home(c, s); };
+    const std::vector<std::string> two = same_home(25, 4, home, of_span(v, 2));
+    const uint64_t f = home(two[0]);
+    std::vector<std::string> one = same_home(16, 40, home, of_span(v, 1));  // other sets mostly
+    one.erase(std::remove_if(one.begin(), one.end(), [&](const std::string& s) { return home(s) != f; }), one.end());
+    std::mt19937 rng(21);
+    while (one.size() < 3) {  // one-slot pieces of the same set as `two`
+        const std::string s = random_word(rng, 16);
+        if (home(s) == f && of_span(v, 1)(s) && std::find(one.begin(), one.end(), s) == one.end()) one.push_back(s);
+    }
+    const auto victim = [](const std::string& s, size_t span) {
+        uint8_t key[LONG_MAX_PIECE] = {};
+        std::memcpy(key, s.data(), s.size());
+        return std::min<uint64_t>(long_victim(long_hash(key, s.size())), LONG_WAYS - span);
+    };
+    piece_ids(v, c, two[0]);
+    piece_ids(v, c, two[1]);
+    CHECK(long_piece(c.long_slots.slots[f]) == two[0] && long_piece(c.long_slots.slots[f + 2]) == two[1]);
+    CHECK_EQ(c.long_slots.filled, uint64_t(4));
+    // full: a one-slot piece removes the two-slot entry its slot belongs to and leaves the other half free
+    const uint64_t at = victim(one[0], 1);
+    CHECK(same_ids_twice(v, c, one[0]));
+    CHECK(long_piece(c.long_slots.slots[f + at]) == one[0]);
+    CHECK(in_long(c, two[at < 2 ? 1 : 0]) && !in_long(c, two[at < 2 ? 0 : 1]));
+    CHECK_EQ(c.long_slots.filled, uint64_t(3));
+    // the freed half takes the next one-slot piece without a replacement
+    CHECK(same_ids_twice(v, c, one[1]));
+    CHECK(in_long(c, one[0]) && in_long(c, one[1]) && in_long(c, two[at < 2 ? 1 : 0]));
+    CHECK_EQ(c.long_slots.filled, uint64_t(4));
+    // a two-slot piece in the full set: whatever it overlaps goes, the rest stays
+    const uint64_t at2 = victim(two[2], 2);
+    std::vector<std::string> kept;
+    for (const LongSlot* s : long_entries(c)) {
+        const uint64_t k = uint64_t(s - c.long_slots.slots) - f;
+        if (k >= LONG_WAYS) continue;
+        if (!(k < at2 + 2 && at2 < k + long_span(s->len, s->n))) kept.push_back(long_piece(*s));
+    }
+    CHECK(same_ids_twice(v, c, two[2]));
+    CHECK(long_piece(c.long_slots.slots[f + at2]) == two[2]);
+    for (const std::string& s : kept) CHECK(findable_long(c, s) != nullptr);
+    CHECK(table_is_sound(v, c));
+    for (const std::string& s : {one[0], one[1], one[2], two[0], two[1], two[3]}) CHECK(same_ids_twice(v, c, s));
+    CHECK(table_is_sound(v, c));
 }
 
 std::vector<uint32_t> piece_by_piece(const Vocab& v, PretokenCache& c, const std::vector<std::string>& pieces) {
