@@ -1,6 +1,7 @@
 #include "core/pretok_o200k.h"
 
 #include "core/pretok_driver.h"
+#include "core/pretok_words.h"
 
 namespace lexaro {
 
@@ -13,6 +14,9 @@ inline bool o_lower(const UClassO& u, uint32_t cp) { return cp < 0x80 ? cp - 'a'
 constexpr unsigned O_UPPER_BIT = 1;
 constexpr unsigned O_LOWER_BIT = 2;
 static_assert(CLASS_LOWER == CLASS_UPPER + 1);
+// The same sets as bits of the class byte bmp[cp], for skip_class_chars.
+constexpr uint8_t O_LOWER_SET = 1u << CLASS_LOWER;
+constexpr uint8_t O_BOTH_SETS = 1u << CLASS_UPPER | O_LOWER_SET;
 
 // Upper-set and lower-set membership together, from one table load.
 inline unsigned o_case_bits(const UClassO& u, uint32_t cp) {
@@ -46,6 +50,8 @@ size_t o_match_ul(const UClassO& u, const uint8_t* text, size_t start, size_t en
     // One pass: every character is decoded and classified once. While the upper-set run grows, the end of
     // its last character that is also lower-set is kept: where the lower-set run after it is empty, the
     // match gives back to there (characters in both sets are Lm, Lo and marks; ASCII capitals never are).
+    // Characters in both sets make up most words of caseless scripts: after one of them, the run of them
+    // in regular two- or three-byte form is taken in one go, and the match may give back to its end.
     size_t p = start, give_back = O_NO_MATCH;
     unsigned bits = 0;
     Char c{0, 0};
@@ -54,11 +60,19 @@ size_t o_match_ul(const UClassO& u, const uint8_t* text, size_t start, size_t en
         bits = o_case_bits(u, c.cp);
         if (!(bits & O_UPPER_BIT)) break;
         p += c.len;
-        if (bits & O_LOWER_BIT) give_back = p;
+        if (bits & O_LOWER_BIT) give_back = p = skip_class_chars<O_BOTH_SETS>(u.bmp.data(), text, p, end).end;
     }
     if (p == end || !(bits & O_LOWER_BIT)) return give_back;
     size_t q = p + c.len;
     while (q < end) {
+        if (text[q] < 0x80) {  // ASCII is decided by the byte
+            while (q < end && o_byte_lower(text[q])) ++q;
+            if (q == end || text[q] < 0x80) break;
+        }
+        const ClassRun lower = skip_class_chars<O_LOWER_SET>(u.bmp.data(), text, q, end);
+        q = lower.end;
+        if (lower.closed || q == end) break;
+        if (text[q] < 0x80) continue;
         const Char d = decode_char(text, q, end);
         if (!(o_case_bits(u, d.cp) & O_LOWER_BIT)) break;
         q += d.len;
