@@ -66,7 +66,8 @@ size_t o_match_ul(const UClassO& u, const uint8_t* text, size_t start, size_t en
     size_t q = p + c.len;
     while (q < end) {
         if (text[q] < 0x80) {  // ASCII is decided by the byte
-            while (q < end && o_byte_lower(text[q])) ++q;
+            if (!o_byte_lower(text[q])) break;
+            q = o_scan<o_block_lower, o_byte_lower>(text, q + 1, end);
             if (q == end || text[q] < 0x80) break;
         }
         const ClassRun lower = skip_class_chars<O_LOWER_SET>(u.bmp.data(), text, q, end);
