@@ -30,18 +30,27 @@ inline bool o_punct(const UClassO& u, uint32_t cp) {
     return !u.contains(CLASS_LETTER, cp) && !u.contains(CLASS_NUMBER, cp) && !u.contains(CLASS_SPACE, cp);
 }
 
+using OMatcher = size_t (*)(const UClassO&, const uint8_t*, size_t, size_t);
+
+// One rule: first after the one-character prefix of prefix_len bytes (0: none allowed), then from pos.
+template <OMatcher Match>
+inline size_t o_match_after_prefix(const UClassO& u, const uint8_t* t, size_t pos, size_t end, size_t prefix_len) {
+    if (prefix_len) {
+        const size_t stop = Match(u, t, pos + prefix_len, end);
+        if (stop != O_NO_MATCH) return stop;
+    }
+    return Match(u, t, pos, end);
+}
+
 // Rules 1 and 2 with their prefix attempt, then the contraction suffix; O_NO_MATCH if neither matches.
 size_t o_letter_stop(const UClassO& u, const uint8_t* t, size_t pos, size_t end, Char c) {
     const bool prefix = c.cp != '\r' && c.cp != '\n' &&
                         (c.cp <= 0xFFFF ? !(u.bmp[c.cp] & (1u << CLASS_LETTER | 1u << CLASS_NUMBER))
                                         : !u.contains(CLASS_LETTER, c.cp) && !u.contains(CLASS_NUMBER, c.cp));
-    size_t stop = O_NO_MATCH;
-    for (auto match : {o_match_ul, o_match_upl}) {
-        if (prefix) stop = match(u, t, pos + c.len, end);
-        if (stop == O_NO_MATCH) stop = match(u, t, pos, end);
-        if (stop != O_NO_MATCH) return stop + contraction_len(t, stop, end);
-    }
-    return O_NO_MATCH;
+    const size_t prefix_len = prefix ? c.len : 0;
+    size_t stop = o_match_after_prefix<o_match_ul>(u, t, pos, end, prefix_len);
+    if (stop == O_NO_MATCH) stop = o_match_after_prefix<o_match_upl>(u, t, pos, end, prefix_len);
+    return stop == O_NO_MATCH ? O_NO_MATCH : stop + contraction_len(t, stop, end);
 }
 
 }  // namespace
