@@ -143,6 +143,64 @@ Table altered(const Table& u, std::mt19937_64& rng, uint8_t bits, uint8_t ascii_
 constexpr uint8_t CL100K_BITS = 0x07;
 constexpr uint8_t O200K_CASE_BITS = 1u << CLASS_UPPER | 1u << CLASS_LOWER;
 
+// A character of the text with its end and o200k case sets (ASCII by the byte, the rest by the table).
+struct CaseChar {
+    size_t end;
+    bool upper, lower;
+};
+
+std::vector<CaseChar> case_chars(const UClassO& u, std::string_view text) {
+    const auto* t = reinterpret_cast<const uint8_t*>(text.data());
+    std::vector<CaseChar> out;
+    for (size_t p = 0; p < text.size();) {
+        const Char c = decode_char(t, p, text.size());
+        p += c.len;
+        const bool ascii = c.cp < 0x80;
+        out.push_back({p, ascii ? c.cp - 'A' <= 25 : u.contains(CLASS_UPPER, c.cp),
+                       ascii ? c.cp - 'a' <= 25 : u.contains(CLASS_LOWER, c.cp)});
+    }
+    return out;
+}
+
+size_t run_length(const std::vector<CaseChar>& cs, size_t i, bool CaseChar::* in_set) {
+    size_t n = 0;
+    while (i + n < cs.size() && cs[i + n].*in_set) ++n;
+    return n;
+}
+
+// The two letter rules read as patterns that backtrack, from character i: rule 1 takes the longest
+// upper-set run that still leaves a lower-set run of one or more after it; rule 2 needs one upper-set
+// character and takes the lower-set run after the whole upper-set run.
+size_t backtracking_ul(const std::vector<CaseChar>& cs, size_t i) {
+    for (size_t k = run_length(cs, i, &CaseChar::upper) + 1; k-- > 0;)
+        if (const size_t m = run_length(cs, i + k, &CaseChar::lower)) return cs[i + k + m - 1].end;
+    return O_NO_MATCH;
+}
+
+size_t backtracking_upl(const std::vector<CaseChar>& cs, size_t i) {
+    const size_t n = run_length(cs, i, &CaseChar::upper);
+    if (n == 0) return O_NO_MATCH;
+    return cs[i + n + run_length(cs, i + n, &CaseChar::lower) - 1].end;
+}
+
+// Texts on which o_match_ul or o_match_upl, started at any character, disagrees with the backtracking form.
+int letter_matchers_disagreeing(const UClassO& u, std::mt19937_64& rng, int texts) {
+    int wrong = 0;
+    for (int n = 0; n < texts; ++n) {
+        const std::string text = random_multibyte_text(rng, n % 9 ? 60 : 400);
+        const auto* t = reinterpret_cast<const uint8_t*>(text.data());
+        const std::vector<CaseChar> cs = case_chars(u, text);
+        bool same = true;
+        for (size_t i = 0; i < cs.size(); ++i) {
+            const size_t start = i ? cs[i - 1].end : 0;
+            same = same && o_match_ul(u, t, start, text.size()) == backtracking_ul(cs, i) &&
+                   o_match_upl(u, t, start, text.size()) == backtracking_upl(cs, i);
+        }
+        wrong += !same;
+    }
+    return wrong;
+}
+
 }  // namespace
 
 TEST(class_runs_take_only_regular_forms_above_ascii) {
@@ -187,6 +245,15 @@ TEST(o200k_fast_path_agrees_on_multibyte_text) {
     for (int n = 0; n < 20; ++n) {
         const UClassO u = altered(o200k_classes(), rng, CL100K_BITS | O200K_CASE_BITS, O200K_CASE_BITS);
         pretok_test::check_fast_path_agrees<O200kRules>(u, 500, [&](int) { return random_multibyte_text(rng, 120); });
+    }
+}
+
+TEST(o200k_letter_matchers_agree_with_backtracking_patterns) {
+    std::mt19937_64 rng(0x0200CA5E);
+    CHECK_EQ(letter_matchers_disagreeing(o200k_classes(), rng, 5000), 0);
+    for (int n = 0; n < 20; ++n) {
+        const UClassO u = altered(o200k_classes(), rng, O200K_CASE_BITS, O200K_CASE_BITS);
+        CHECK_EQ(letter_matchers_disagreeing(u, rng, 300), 0);
     }
 }
 
