@@ -32,14 +32,16 @@ inline bool o_punct(const UClassO& u, uint32_t cp) {
 
 using OMatcher = size_t (*)(const UClassO&, const uint8_t*, size_t, size_t);
 
-// One rule: first after the one-character prefix of prefix_len bytes (0: none allowed), then from pos.
+// One rule: first after the one-character prefix of prefix_len bytes (0: none allowed), then from pos
+// unless the character there cannot start it.
 template <OMatcher Match>
-inline size_t o_match_after_prefix(const UClassO& u, const uint8_t* t, size_t pos, size_t end, size_t prefix_len) {
+inline size_t o_match_after_prefix(const UClassO& u, const uint8_t* t, size_t pos, size_t end, size_t prefix_len,
+                                   bool from_pos) {
     if (prefix_len) {
         const size_t stop = Match(u, t, pos + prefix_len, end);
         if (stop != O_NO_MATCH) return stop;
     }
-    return Match(u, t, pos, end);
+    return from_pos ? Match(u, t, pos, end) : O_NO_MATCH;
 }
 
 // Rules 1 and 2 with their prefix attempt, then the contraction suffix; O_NO_MATCH if neither matches.
@@ -48,8 +50,9 @@ size_t o_letter_stop(const UClassO& u, const uint8_t* t, size_t pos, size_t end,
                         (c.cp <= 0xFFFF ? !(u.bmp[c.cp] & (1u << CLASS_LETTER | 1u << CLASS_NUMBER))
                                         : !u.contains(CLASS_LETTER, c.cp) && !u.contains(CLASS_NUMBER, c.cp));
     const size_t prefix_len = prefix ? c.len : 0;
-    size_t stop = o_match_after_prefix<o_match_ul>(u, t, pos, end, prefix_len);
-    if (stop == O_NO_MATCH) stop = o_match_after_prefix<o_match_upl>(u, t, pos, end, prefix_len);
+    const bool from_pos = o_case_bits(u, c.cp) != 0;  // both rules start with an upper- or lower-set character
+    size_t stop = o_match_after_prefix<o_match_ul>(u, t, pos, end, prefix_len, from_pos);
+    if (stop == O_NO_MATCH) stop = o_match_after_prefix<o_match_upl>(u, t, pos, end, prefix_len, from_pos);
     return stop == O_NO_MATCH ? O_NO_MATCH : stop + contraction_len(t, stop, end);
 }
 
