@@ -59,9 +59,10 @@ size_t o_letter_stop(const UClassO& u, const uint8_t* t, size_t pos, size_t end,
 }  // namespace
 
 size_t o_match_ul(const UClassO& u, const uint8_t* text, size_t start, size_t end) {
-    // One pass: every character is decoded and classified once. While the upper-set run grows, the end of
-    // its last character that is also lower-set is kept: where the lower-set run after it is empty, the
-    // match gives back to there (characters in both sets are Lm, Lo and marks; ASCII capitals never are).
+    // One pass: every character is classified once, but for one that ends a run taken from its bytes, which
+    // is decoded again. While the upper-set run grows, the end of its last character that is also lower-set
+    // is kept: where the lower-set run after it is empty, the match gives back to there (characters in both
+    // sets are Lm, Lo and marks; ASCII capitals never are).
     // Characters in both sets make up most words of caseless scripts: after one of them, the run of them
     // in regular two- or three-byte form is taken in one go, and the match may give back to its end.
     size_t p = start, give_back = O_NO_MATCH;
