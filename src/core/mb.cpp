@@ -89,7 +89,7 @@ namespace {
 [[gnu::always_inline]] inline uint32_t nm_mb_inline(const Vocab& v, const uint8_t* p, size_t len) {
     if (len == 0) return NONE;
     if (len == 1) return v.byte_token[p[0]];
-    if (len >= 3 && (p[0] & 0xF0) == 0xE0 && (p[1] & 0xC0) == 0x80 && (p[2] & 0xC0) == 0x80) {
+    if (starts_three_byte(p, len)) {
         const uint32_t cp = cp3_index(p[0], p[1], p[2]);
         return walk_on(v, p, len, 2, v.cp3_node[cp], v.cp3_token[cp], true);
     }

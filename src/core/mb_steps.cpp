@@ -19,10 +19,6 @@ enum Phase : uint8_t {
     PIECE_DONE,
 };
 
-bool starts_three_byte(const uint8_t* q, size_t rem) {
-    return rem >= 3 && (q[0] & 0xF0) == 0xE0 && (q[1] & 0xC0) == 0x80 && (q[2] & 0xC0) == 0x80;
-}
-
 void fetch_walk_start(const Vocab& v, const uint8_t* q, size_t rem) {
     if (rem < 2) return;  // byte_token: small, and in the cache
     if (starts_three_byte(q, rem)) {

@@ -170,7 +170,7 @@ inline uint64_t long_hash(const uint8_t* key, size_t len) {
 
 // Encodes a piece without the cache.
 inline void encode_uncached(const Vocab& v, const uint8_t* p, size_t len, std::vector<uint32_t>& out) {
-    if (len > 2 && (p[0] & 0xF0) == 0xE0 && (p[1] & 0xC0) == 0x80 && (p[2] & 0xC0) == 0x80)
+    if (starts_three_byte(p, len))
         encode_mb(v, p, len, out);  // the three-byte tables find its first token
     else
         encode_with_first(v, p, len, first_token(v, p, len), out);

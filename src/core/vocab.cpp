@@ -159,7 +159,7 @@ bool build_trie(const Vocab& v, Trie& trie) {
     trie.cp3_child.assign(65536, 0);
     for (uint32_t t = 0; t < n; ++t) {
         const uint8_t* b = v.token_bytes.data() + v.token_offsets[t];
-        if (v.token_len[t] >= 3 && (b[0] & 0xF0) == 0xE0 && (b[1] & 0xC0) == 0x80 && (b[2] & 0xC0) == 0x80)
+        if (starts_three_byte(b, v.token_len[t]))
             trie.cp3_child[cp3_index(b[0], b[1], b[2])] = trie.path[v.token_offsets[t] + 2];
     }
     return true;

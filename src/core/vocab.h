@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/expected.h"
+#include "core/le.h"
 #include "core/pages.h"
 
 namespace lexaro {
@@ -141,6 +142,13 @@ inline constexpr uint64_t PAIR_ID_MASK = (uint64_t(1) << 19) - 1;
 
 inline uint32_t cp3_index(uint32_t c0, uint32_t c1, uint32_t c2) {
     return (c0 & 0x0F) << 12 | (c1 & 0x3F) << 6 | (c2 & 0x3F);
+}
+
+// Whether p[0, len) starts with a three-byte form (a lead byte of 0xE0-0xEF and two continuation bytes),
+// the cp3 tables' keys. One read of four bytes where the piece has them.
+inline bool starts_three_byte(const uint8_t* p, size_t len) {
+    if (len >= 4) return (load_u32(p) & 0xC0C0F0u) == 0x8080E0u;
+    return len == 3 && (p[0] & 0xF0) == 0xE0 && (p[1] & 0xC0) == 0x80 && (p[2] & 0xC0) == 0x80;
 }
 
 // ---- lookups ----
