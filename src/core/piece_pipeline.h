@@ -24,6 +24,7 @@ struct PendingPiece {
     const CacheSlot* home;  // first-level slots of a short piece, as the short region was when it was cut
 };
 
+// Over a cache that is not disabled: without one, pieces are encoded as they are cut (pretok_driver.h).
 struct PiecePipeline {
     const Vocab& v;
     PretokenCache& cache;
@@ -34,14 +35,13 @@ struct PiecePipeline {
     uint64_t short_shift = 64;
     const LongSlot* long_slots = nullptr;
     uint64_t long_shift = 64;
-    bool cached;
     size_t pushed = 0;
     PendingPiece* ring;  // PIPE_DEPTH entries, held apart so that the fields above can live in registers
     MissBatch* misses;
 
     PiecePipeline(const Vocab& vocab, PretokenCache& c, std::vector<uint32_t>& ids, PendingPiece* pending,
                   MissBatch* batch)
-        : v(vocab), cache(c), out(ids), cached(!c.disabled()), ring(pending), misses(batch) {
+        : v(vocab), cache(c), out(ids), ring(pending), misses(batch) {
         short_slots = c.short_slots.slots;
         short_shift = c.short_slots.shift;
         long_slots = c.long_slots.slots;
@@ -51,7 +51,6 @@ struct PiecePipeline {
     PiecePipeline& operator=(const PiecePipeline&) = delete;
 
     [[gnu::always_inline]] void push(const uint8_t* p, size_t len) {
-        if (!cached) return encode_uncached(v, p, len, out);
         PendingPiece& slot = ring[pushed & (PIPE_DEPTH - 1)];
         if (pushed >= PIPE_DEPTH) encode(slot);
         prepare(slot, p, len);
@@ -60,7 +59,6 @@ struct PiecePipeline {
 
     // Encodes the pieces still in the ring; call once, after the last push.
     void finish() {
-        if (!cached) return;
         for (size_t k = pushed > PIPE_DEPTH ? pushed - PIPE_DEPTH : 0; k < pushed; ++k)
             encode(ring[k & (PIPE_DEPTH - 1)]);
         pushed = 0;
