@@ -40,8 +40,8 @@ template <class Rules>
 [[gnu::noinline]] void encode_by_rules(const Vocab& v, const typename Rules::Classes& u, const uint8_t* text,
                                        size_t len, std::vector<uint32_t>& out, PretokenCache& cache) {
     if (cache.disabled()) {
-        cut_pieces<Rules, false>(u, text, len,
-                                 [&](const uint8_t* piece, size_t piece_len) { encode_uncached(v, piece, piece_len, out); });
+        cut_pieces<Rules, false>(
+            u, text, len, [&](const uint8_t* piece, size_t piece_len) { encode_uncached(v, piece, piece_len, out); });
         return;
     }
     PendingPiece ring[PIPE_DEPTH];
@@ -58,8 +58,8 @@ template <class Rules>
                                                  size_t len, std::vector<uint32_t>& out, PretokenCache& cache) {
     if (!u.ascii_as_assumed) return encode_by_rules<Rules>(v, u, text, len, out, cache);
     if (cache.disabled()) {
-        cut_pieces<Rules, true>(u, text, len,
-                                [&](const uint8_t* piece, size_t piece_len) { encode_uncached(v, piece, piece_len, out); });
+        cut_pieces<Rules, true>(
+            u, text, len, [&](const uint8_t* piece, size_t piece_len) { encode_uncached(v, piece, piece_len, out); });
         return;
     }
     PendingPiece ring[PIPE_DEPTH];
