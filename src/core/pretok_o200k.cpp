@@ -14,9 +14,6 @@ inline bool o_lower(const UClassO& u, uint32_t cp) { return cp < 0x80 ? cp - 'a'
 constexpr unsigned O_UPPER_BIT = 1;
 constexpr unsigned O_LOWER_BIT = 2;
 static_assert(CLASS_LOWER == CLASS_UPPER + 1);
-// The same sets as bits of the class byte bmp[cp], for skip_class_chars.
-constexpr uint8_t O_LOWER_SET = 1u << CLASS_LOWER;
-constexpr uint8_t O_BOTH_SETS = 1u << CLASS_UPPER | O_LOWER_SET;
 
 // Upper-set and lower-set membership together, from one table load.
 inline unsigned o_case_bits(const UClassO& u, uint32_t cp) {
@@ -154,6 +151,71 @@ size_t o_general_stop(const UClassO& u, const uint8_t* text, size_t pos, size_t 
     if (last_newline != O_NO_MATCH) return last_newline + 1;
     if (i == end || chars == 1) return i;
     return last_start;
+}
+
+namespace {
+
+// The class byte of the character at s in regular two- or three-byte form with its length, or a length
+// of 0 for any other form and for the text's last two bytes (those skip_class_chars leaves alone).
+struct RegularChar {
+    uint8_t cls;
+    size_t len;
+};
+inline RegularChar regular_char(const UClassO& u, const uint8_t* t, size_t s, size_t end) {
+    if (end - s < 3) return {0, 0};
+    const uint32_t b = t[s];
+    if (b - 0xC2 < 0x1E) return {u.bmp[(b & 0x1F) << 6 | (t[s + 1] & 0x3Fu)], 2};
+    if ((b & 0xF0) != 0xE0) return {0, 0};
+    const uint32_t cp = (b & 0x0F) << 12 | (t[s + 1] & 0x3Fu) << 6 | (t[s + 2] & 0x3Fu);
+    return cp < 0x80 ? RegularChar{0, 0} : RegularChar{u.bmp[cp], 3};
+}
+
+// The letter run of rule 1 from s, whose byte is 0x80 or above, after a one-byte prefix at s - 1 when
+// `prefixed`, read from the bytes of regular two- and three-byte characters; 0 when anything else
+// decides. Three forms cover most words outside ASCII:
+//  - a run of characters in both case sets (Lm, Lo and marks: the words of caseless scripts). Rule 1 takes
+//    it whole when the end, or an ASCII byte other than a letter, follows: the upper-set part takes it all
+//    and gives back to its end. Without a prefix this holds from a mark at s too (no letter, so rule 1 is
+//    first tried after it): that attempt ends where the run does, or fails and the run is taken from s.
+//  - a lower-set letter outside the upper set (Ll): the upper-set part is empty, and the lower-set part
+//    runs to the first character outside that set, or to an ASCII byte other than a small letter.
+//  - an upper-set letter outside the lower set (Lu) and such a lower-set letter after it: the same run
+//    from the second character.
+// In the last two, without a prefix the first character must be a letter, so that rule 1 is tried from
+// s and not after it. A contraction may follow the run, as in the general rules.
+size_t o_fast_high_letters(const UClassO& u, const uint8_t* t, size_t s, size_t end, bool prefixed) {
+    const RegularChar c = regular_char(u, t, s, end);
+    if (c.len == 0) return 0;
+    if ((c.cls & O_BOTH_SETS) == O_BOTH_SETS) {
+        const size_t e = skip_class_chars<O_BOTH_SETS>(u.bmp.data(), t, s + c.len, end).end;
+        if (e == end) return end;
+        if (t[e] >= 0x80 || o_byte_letter(t[e])) return 0;
+        return e + contraction_len(t, e, end);
+    }
+    if (!(c.cls & O_BOTH_SETS) || (!prefixed && !(c.cls & (1u << CLASS_LETTER)))) return 0;
+    size_t from = s + c.len;
+    if (!(c.cls & O_LOWER_SET)) {  // upper-set only: a lower-set letter outside the upper set must follow
+        const RegularChar d = regular_char(u, t, from, end);
+        if (d.len == 0 || (d.cls & O_BOTH_SETS) != O_LOWER_SET) return 0;
+        from += d.len;
+    }
+    const ClassRun lower = skip_class_chars<O_LOWER_SET>(u.bmp.data(), t, from, end);
+    if (lower.end == end || lower.closed) return lower.end;
+    if (t[lower.end] >= 0x80 || o_byte_lower(t[lower.end])) return 0;
+    return lower.end + contraction_len(t, lower.end, end);
+}
+
+}  // namespace
+
+size_t o_prefixed_high_stop(const UClassO& u, const uint8_t* text, size_t pos, size_t end) {
+    return o_fast_high_letters(u, text, pos + 1, end, true);
+}
+
+size_t o_high_stop(const UClassO& u, const uint8_t* text, size_t pos, size_t end) {
+    // A prefix byte before a byte of 0x80 or above was tried by o_prefixed_high_stop already.
+    if (text[pos] >= 0x80)
+        if (const size_t stop = o_fast_high_letters(u, text, pos, end, false)) return stop;
+    return o_general_stop(u, text, pos, end);
 }
 
 void encode_core_o200k(const Vocab& v, const UClassO& u, const uint8_t* text, size_t len, std::vector<uint32_t>& out,

@@ -10,6 +10,7 @@
 #include "core/byte_class.h"
 #include "core/pretok.h"
 #include "core/pretok_chars.h"
+#include "core/pretok_words.h"
 
 namespace lexaro {
 
@@ -24,6 +25,17 @@ size_t o_match_ul(const UClassO& u, const uint8_t* text, size_t start, size_t en
 size_t o_match_upl(const UClassO& u, const uint8_t* text, size_t start, size_t end);
 // Stop of the pre-token at `pos` by the rules over decoded characters (any lead byte).
 size_t o_general_stop(const UClassO& u, const uint8_t* text, size_t pos, size_t end);
+// The same where the fast forms gave up: a letter run from a byte of 0x80 or above read from its bytes,
+// the rest by o_general_stop.
+size_t o_high_stop(const UClassO& u, const uint8_t* text, size_t pos, size_t end);
+// The pre-token at pos, whose byte may prefix a letter run and is followed by a byte of 0x80 or above;
+// 0 when the general rules must decide. Out of line: the loop that serves English and code stays as it is.
+[[gnu::noinline]] size_t o_prefixed_high_stop(const UClassO& u, const uint8_t* text, size_t pos, size_t end);
+
+// The case sets as bits of the class byte bmp[cp], for skip_class_chars.
+inline constexpr uint8_t O_UPPER_SET = 1u << CLASS_UPPER;
+inline constexpr uint8_t O_LOWER_SET = 1u << CLASS_LOWER;
+inline constexpr uint8_t O_BOTH_SETS = O_UPPER_SET | O_LOWER_SET;
 
 // ---- ASCII byte classes, one byte and 16 at a time ----
 
@@ -115,7 +127,7 @@ inline size_t o_fast_punct(const uint8_t* t, size_t from, size_t end) {
 }
 
 // The pre-token at `pos`, whose byte is below 0x80, or 0 when the general rules must decide.
-[[gnu::always_inline]] inline size_t o_fast_stop(const uint8_t* t, size_t pos, size_t end) {
+[[gnu::always_inline]] inline size_t o_fast_stop(const UClassO& u, const uint8_t* t, size_t pos, size_t end) {
     const uint8_t b = t[pos];
     if (o_byte_letter(b)) return o_fast_letters(t, pos, end);
     if (o_byte_digit(b)) {
@@ -128,7 +140,7 @@ inline size_t o_fast_punct(const uint8_t* t, size_t from, size_t end) {
     // b may prefix a letter run.
     if (pos + 1 < end) {
         const uint8_t n = t[pos + 1];
-        if (n >= 0x80) return 0;
+        if (n >= 0x80) return o_prefixed_high_stop(u, t, pos, end);
         if (o_byte_letter(n)) return o_fast_letters(t, pos + 1, end);
         if (b == ' ' && o_byte_punct(n)) return o_fast_punct(t, pos + 1, end);
     }
@@ -136,15 +148,15 @@ inline size_t o_fast_punct(const uint8_t* t, size_t from, size_t end) {
     return o_fast_space(t, pos, end);
 }
 
-// The o200k family for the shared loops of pretok_driver.h: pre-tokens starting at an ASCII byte are
-// decided on bytes where possible.
+// The o200k family for the shared loops of pretok_driver.h: pre-tokens are decided on bytes where possible.
 struct O200kRules {
     using Classes = UClassO;
-    [[gnu::always_inline]] static size_t ascii_stop(const UClassO&, const uint8_t* t, size_t pos, size_t len) {
-        return t[pos] < 0x80 ? o_fast_stop(t, pos, len) : 0;
+    [[gnu::always_inline]] static size_t ascii_stop(const UClassO& u, const uint8_t* t, size_t pos, size_t len) {
+        return t[pos] < 0x80 ? o_fast_stop(u, t, pos, len) : 0;
     }
-    template <bool>
+    template <bool Fast>
     [[gnu::always_inline]] static size_t general_stop(const UClassO& u, const uint8_t* t, size_t pos, size_t len) {
+        if constexpr (Fast) return o_high_stop(u, t, pos, len);
         return o_general_stop(u, t, pos, len);
     }
 };
