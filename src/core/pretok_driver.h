@@ -35,15 +35,20 @@ template <class Rules, bool Fast, class Emit>
     }
 }
 
+// Without a cache (a thread past the cache budget, a re-entrant call) each piece is encoded as it is cut.
+// Out of line, so that the loop with the cache is compiled on its own.
+template <class Rules, bool Fast>
+[[gnu::noinline]] void encode_without_cache(const Vocab& v, const typename Rules::Classes& u, const uint8_t* text,
+                                            size_t len, std::vector<uint32_t>& out) {
+    cut_pieces<Rules, Fast>(
+        u, text, len, [&](const uint8_t* piece, size_t piece_len) { encode_uncached(v, piece, piece_len, out); });
+}
+
 // A table whose ASCII classes differ from those the fast paths assume is cut by the per-character rules.
 template <class Rules>
 [[gnu::noinline]] void encode_by_rules(const Vocab& v, const typename Rules::Classes& u, const uint8_t* text,
                                        size_t len, std::vector<uint32_t>& out, PretokenCache& cache) {
-    if (cache.disabled()) {
-        cut_pieces<Rules, false>(
-            u, text, len, [&](const uint8_t* piece, size_t piece_len) { encode_uncached(v, piece, piece_len, out); });
-        return;
-    }
+    if (cache.disabled()) return encode_without_cache<Rules, false>(v, u, text, len, out);
     PendingPiece ring[PIPE_DEPTH];
     MissBatch misses;
     PiecePipeline pipe(v, cache, out, ring, &misses);
@@ -57,11 +62,7 @@ template <class Rules>
 [[gnu::always_inline]] inline void encode_pieces(const Vocab& v, const typename Rules::Classes& u, const uint8_t* text,
                                                  size_t len, std::vector<uint32_t>& out, PretokenCache& cache) {
     if (!u.ascii_as_assumed) return encode_by_rules<Rules>(v, u, text, len, out, cache);
-    if (cache.disabled()) {
-        cut_pieces<Rules, true>(
-            u, text, len, [&](const uint8_t* piece, size_t piece_len) { encode_uncached(v, piece, piece_len, out); });
-        return;
-    }
+    if (cache.disabled()) return encode_without_cache<Rules, true>(v, u, text, len, out);
     PendingPiece ring[PIPE_DEPTH];
     MissBatch misses;
     PiecePipeline pipe(v, cache, out, ring, &misses);
