@@ -264,6 +264,48 @@ template <bool Fast>
     return r.closed ? r.end : letter_run_end<true>(u, t, len, r.end);
 }
 
+// The class bits of the character at q in regular two- or three-byte form, or -1 for any other form and
+// for the text's last two bytes (those skip_class_chars leaves to the general decoding).
+inline int regular_class(const UClass& u, const uint8_t* t, size_t len, size_t q, size_t& char_len) {
+    if (len - q < 3) return -1;
+    const uint32_t b = t[q];
+    if (b - 0xC2 < 0x1E) {
+        char_len = 2;
+        return u.bmp[(b & 0x1F) << 6 | (t[q + 1] & 0x3Fu)] & ANY_CLASS;
+    }
+    if ((b & 0xF0) != 0xE0) return -1;
+    const uint32_t cp = (b & 0x0F) << 12 | (t[q + 1] & 0x3Fu) << 6 | (t[q + 2] & 0x3Fu);
+    char_len = 3;
+    return cp < 0x80 ? -1 : u.bmp[cp] & ANY_CLASS;
+}
+
+// The piece at pos whose first character, in regular two- or three-byte form, is neither a letter, a
+// number nor white space (a mark, a sign, punctuation): it prefixes the letter run right after it, or
+// else starts a punctuation run. 0 when the general rules must decide. Out of line: it serves scripts
+// whose marks split words (Indic vowel signs) and punctuation outside ASCII.
+[[gnu::noinline]] inline size_t high_other_piece_end(const UClass& u, const uint8_t* t, size_t len, size_t pos) {
+    size_t n = 0;
+    if (regular_class(u, t, len, pos, n) != 0) return 0;
+    const size_t next = pos + n;
+    if (next < len) {
+        if (BYTE_KIND[t[next]] == K_LETTER) return letter_run_end<true>(u, t, len, next + 1);
+        if (t[next] >= 0x80) {
+            const ClassRun r = skip_class_chars<IS_LETTER>(u.bmp.data(), t, next, len);
+            if (r.end > next) return r.closed ? r.end : letter_run_end<true>(u, t, len, r.end);
+            if (!r.closed) return 0;  // a form the general rules decide
+        }
+    }
+    return punct_piece_end<true>(u, t, len, next);
+}
+
+// Whether the character at q (0x80 or above) ends a run of ASCII white space before it: a regular two- or
+// three-byte character that is not white space. Out of line, as it is rarely asked.
+[[gnu::noinline]] inline bool ends_space_run(const UClass& u, const uint8_t* t, size_t len, size_t q) {
+    size_t n = 0;
+    const int cls = regular_class(u, t, len, q, n);
+    return cls >= 0 && !(cls & IS_SPACE);
+}
+
 // The piece starting at pos decided from ASCII bytes and from letters in regular two- or three-byte form
 // (pretok_words.h); 0 when any other character could change the outcome and the general rules must decide.
 [[gnu::always_inline]] inline size_t cut_ascii(const UClass& u, const uint8_t* t, size_t len, size_t pos) {
@@ -276,7 +318,10 @@ template <bool Fast>
         if (n < 3 && n < left && t[pos + n] >= 0x80) return 0;  // may be a further number
         return pos + n;
     }
-    if (k0 == K_HIGH) return high_letter_run_end(u, t, len, pos);  // most often a letter of two or three bytes
+    if (k0 == K_HIGH) {  // most often a letter of two or three bytes
+        const size_t e = high_letter_run_end(u, t, len, pos);
+        return e ? e : high_other_piece_end(u, t, len, pos);
+    }
     if (left == 1) return pos + 1;                                 // a lone punctuation or white-space byte at the end
     const uint8_t k1 = BYTE_KIND[t[pos + 1]];
     if (k0 != K_NEWLINE) {  // a newline is never a prefix
@@ -293,7 +338,7 @@ template <bool Fast>
     size_t nl_end = 0;
     const size_t q = skip_ascii_space(t, pos, len, nl_end);
     if (q == len) return len;
-    if (t[q] >= 0x80) return 0;  // may be Unicode white space
+    if (t[q] >= 0x80 && !ends_space_run(u, t, len, q)) return 0;  // may be Unicode white space
     if (nl_end) return nl_end;
     return q - pos >= 2 ? q - 1 : pos + 1;
 }
