@@ -322,7 +322,7 @@ inline int regular_class(const UClass& u, const uint8_t* t, size_t len, size_t q
         const size_t e = high_letter_run_end(u, t, len, pos);
         return e ? e : high_other_piece_end(u, t, len, pos);
     }
-    if (left == 1) return pos + 1;                                 // a lone punctuation or white-space byte at the end
+    if (left == 1) return pos + 1;  // a lone punctuation or white-space byte at the end
     const uint8_t k1 = BYTE_KIND[t[pos + 1]];
     if (k0 != K_NEWLINE) {  // a newline is never a prefix
         if (k1 == K_LETTER) {

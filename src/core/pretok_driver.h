@@ -40,8 +40,8 @@ template <class Rules, bool Fast, class Emit>
 template <class Rules, bool Fast>
 [[gnu::noinline]] void encode_without_cache(const Vocab& v, const typename Rules::Classes& u, const uint8_t* text,
                                             size_t len, std::vector<uint32_t>& out) {
-    cut_pieces<Rules, Fast>(
-        u, text, len, [&](const uint8_t* piece, size_t piece_len) { encode_uncached(v, piece, piece_len, out); });
+    cut_pieces<Rules, Fast>(u, text, len,
+                            [&](const uint8_t* piece, size_t piece_len) { encode_uncached(v, piece, piece_len, out); });
 }
 
 // A table whose ASCII classes differ from those the fast paths assume is cut by the per-character rules.
