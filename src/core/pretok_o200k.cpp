@@ -211,6 +211,11 @@ size_t o_prefixed_high_stop(const UClassO& u, const uint8_t* text, size_t pos, s
     return o_fast_high_letters(u, text, pos + 1, end, true);
 }
 
+bool o_ends_space_run(const UClassO& u, const uint8_t* text, size_t q, size_t end) {
+    const RegularChar c = regular_char(u, text, q, end);
+    return c.len != 0 && !(c.cls & (1u << CLASS_SPACE));
+}
+
 size_t o_high_stop(const UClassO& u, const uint8_t* text, size_t pos, size_t end) {
     // A prefix byte before a byte of 0x80 or above was tried by o_prefixed_high_stop already.
     if (text[pos] >= 0x80)

@@ -31,6 +31,9 @@ size_t o_high_stop(const UClassO& u, const uint8_t* text, size_t pos, size_t end
 // The pre-token at pos, whose byte may prefix a letter run and is followed by a byte of 0x80 or above;
 // 0 when the general rules must decide. Out of line: the loop that serves English and code stays as it is.
 [[gnu::noinline]] size_t o_prefixed_high_stop(const UClassO& u, const uint8_t* text, size_t pos, size_t end);
+// Whether the character at q, whose byte is 0x80 or above, ends a run of ASCII white space: a regular two-
+// or three-byte character that is not white space. Out of line, as it is rarely asked.
+[[gnu::noinline]] bool o_ends_space_run(const UClassO& u, const uint8_t* text, size_t q, size_t end);
 
 // The case sets as bits of the class byte bmp[cp], for skip_class_chars.
 inline constexpr uint8_t O_UPPER_SET = 1u << CLASS_UPPER;
@@ -110,9 +113,10 @@ inline OSpaceRun o_scan_space(const uint8_t* t, size_t i, size_t end) {
     return q + contraction_len(t, q, end);  // a letter run may swallow a contraction
 }
 
-inline size_t o_fast_space(const uint8_t* t, size_t pos, size_t end) {
+inline size_t o_fast_space(const UClassO& u, const uint8_t* t, size_t pos, size_t end) {
     const OSpaceRun r = o_scan_space(t, pos, end);
-    if (r.stop < end && t[r.stop] >= 0x80) return 0;  // Unicode white space may continue the run
+    if (r.stop < end && t[r.stop] >= 0x80 && !o_ends_space_run(u, t, r.stop, end))
+        return 0;  // Unicode white space may continue the run
     if (r.last_newline != O_NO_MATCH) return r.last_newline + 1;
     if (r.stop == end || r.stop - pos == 1) return r.stop;
     return r.stop - 1;  // the last space stays to lead the next pre-token
@@ -136,7 +140,7 @@ inline size_t o_fast_punct(const uint8_t* t, size_t from, size_t end) {
         if (i - pos < 3 && i < end && t[i] >= 0x80) return 0;  // a non-ASCII number may continue
         return i;
     }
-    if (o_byte_newline(b)) return o_fast_space(t, pos, end);
+    if (o_byte_newline(b)) return o_fast_space(u, t, pos, end);
     // b may prefix a letter run.
     if (pos + 1 < end) {
         const uint8_t n = t[pos + 1];
@@ -145,7 +149,7 @@ inline size_t o_fast_punct(const uint8_t* t, size_t from, size_t end) {
         if (b == ' ' && o_byte_punct(n)) return o_fast_punct(t, pos + 1, end);
     }
     if (o_byte_punct(b)) return o_fast_punct(t, pos, end);
-    return o_fast_space(t, pos, end);
+    return o_fast_space(u, t, pos, end);
 }
 
 // The o200k family for the shared loops of pretok_driver.h: pre-tokens are decided on bytes where possible.
