@@ -216,6 +216,18 @@ bool o_ends_space_run(const UClassO& u, const uint8_t* text, size_t q, size_t en
     return c.len != 0 && !(c.cls & (1u << CLASS_SPACE));
 }
 
+size_t o_lower_run_rest(const UClassO& u, const uint8_t* text, size_t q, size_t end) {
+    for (;;) {
+        const ClassRun r = skip_class_chars<O_LOWER_SET>(u.bmp.data(), text, q, end);
+        if (r.closed || r.end == end) return r.end;
+        q = r.end;
+        if (text[q] >= 0x80) return 0;
+        if (!o_byte_lower(text[q])) return q;
+        q = o_scan<o_block_lower, o_byte_lower>(text, q + 1, end);
+        if (q == end || text[q] < 0x80) return q;
+    }
+}
+
 size_t o_high_stop(const UClassO& u, const uint8_t* text, size_t pos, size_t end) {
     // A prefix byte before a byte of 0x80 or above was tried by o_prefixed_high_stop already.
     if (text[pos] >= 0x80)

@@ -34,6 +34,10 @@ size_t o_high_stop(const UClassO& u, const uint8_t* text, size_t pos, size_t end
 // Whether the character at q, whose byte is 0x80 or above, ends a run of ASCII white space: a regular two-
 // or three-byte character that is not white space. Out of line, as it is rarely asked.
 [[gnu::noinline]] bool o_ends_space_run(const UClassO& u, const uint8_t* text, size_t q, size_t end);
+// The end of the lower-set run of rule 1 that goes on at q, whose byte is 0x80 or above, over lower-set
+// characters in regular two- or three-byte form and ASCII small letters (café, straße); 0 when a
+// character in any other form decides.
+[[gnu::noinline]] size_t o_lower_run_rest(const UClassO& u, const uint8_t* text, size_t q, size_t end);
 
 // The case sets as bits of the class byte bmp[cp], for skip_class_chars.
 inline constexpr uint8_t O_UPPER_SET = 1u << CLASS_UPPER;
@@ -101,14 +105,14 @@ inline OSpaceRun o_scan_space(const uint8_t* t, size_t i, size_t end) {
 // ---- fast forms: pre-tokens decided on ASCII bytes; 0 means a byte of 0x80 or above decides ----
 
 // Letters from `from` (an ASCII letter), as rule 1 (upper then lower) or rule 2 (upper alone).
-[[gnu::always_inline]] inline size_t o_fast_letters(const uint8_t* t, size_t from, size_t end) {
+[[gnu::always_inline]] inline size_t o_fast_letters(const UClassO& u, const uint8_t* t, size_t from, size_t end) {
     size_t p = from;
     if (o_byte_upper(t[p])) p = o_scan<o_block_upper, o_byte_upper>(t, p + 1, end);
     if (p < end && t[p] >= 0x80) return 0;  // a non-ASCII upper- or lower-set letter may continue the run
     size_t q = p;
     if (q < end && o_byte_lower(t[q])) {
         q = o_scan<o_block_lower, o_byte_lower>(t, q + 1, end);
-        if (q < end && t[q] >= 0x80) return 0;
+        if (q < end && t[q] >= 0x80 && (q = o_lower_run_rest(u, t, q, end)) == 0) return 0;
     }
     return q + contraction_len(t, q, end);  // a letter run may swallow a contraction
 }
@@ -133,7 +137,7 @@ inline size_t o_fast_punct(const uint8_t* t, size_t from, size_t end) {
 // The pre-token at `pos`, whose byte is below 0x80, or 0 when the general rules must decide.
 [[gnu::always_inline]] inline size_t o_fast_stop(const UClassO& u, const uint8_t* t, size_t pos, size_t end) {
     const uint8_t b = t[pos];
-    if (o_byte_letter(b)) return o_fast_letters(t, pos, end);
+    if (o_byte_letter(b)) return o_fast_letters(u, t, pos, end);
     if (o_byte_digit(b)) {
         size_t i = pos + 1;
         while (i < end && i - pos < 3 && o_byte_digit(t[i])) ++i;
@@ -145,7 +149,7 @@ inline size_t o_fast_punct(const uint8_t* t, size_t from, size_t end) {
     if (pos + 1 < end) {
         const uint8_t n = t[pos + 1];
         if (n >= 0x80) return o_prefixed_high_stop(u, t, pos, end);
-        if (o_byte_letter(n)) return o_fast_letters(t, pos + 1, end);
+        if (o_byte_letter(n)) return o_fast_letters(u, t, pos + 1, end);
         if (b == ' ' && o_byte_punct(n)) return o_fast_punct(t, pos + 1, end);
     }
     if (o_byte_punct(b)) return o_fast_punct(t, pos, end);
