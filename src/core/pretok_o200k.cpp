@@ -174,9 +174,10 @@ inline RegularChar regular_char(const UClassO& u, const uint8_t* t, size_t s, si
 // `prefixed`, read from the bytes of regular two- and three-byte characters; 0 when anything else
 // decides. Three forms cover most words outside ASCII:
 //  - a run of characters in both case sets (Lm, Lo and marks: the words of caseless scripts). Rule 1 takes
-//    it whole when the end, or an ASCII byte other than a letter, follows: the upper-set part takes it all
-//    and gives back to its end. Without a prefix this holds from a mark at s too (no letter, so rule 1 is
-//    first tried after it): that attempt ends where the run does, or fails and the run is taken from s.
+//    it whole when the end, an ASCII byte other than a letter, or a character in neither set follows: the
+//    upper-set part takes it all and gives back to its end. Without a prefix this holds from a mark at s
+//    too (no letter, so rule 1 is first tried after it): that attempt ends where the run does, or fails
+//    and the run is taken from s.
 //  - a lower-set letter outside the upper set (Ll): the upper-set part is empty, and the lower-set part
 //    runs to the first character outside that set, or to an ASCII byte other than a small letter.
 //  - an upper-set letter outside the lower set (Lu) and such a lower-set letter after it: the same run
@@ -187,8 +188,10 @@ size_t o_fast_high_letters(const UClassO& u, const uint8_t* t, size_t s, size_t 
     const RegularChar c = regular_char(u, t, s, end);
     if (c.len == 0) return 0;
     if ((c.cls & O_BOTH_SETS) == O_BOTH_SETS) {
-        const size_t e = skip_class_chars<O_BOTH_SETS>(u.bmp.data(), t, s + c.len, end).end;
+        const ClassRun run = skip_class_chars<O_BOTH_SETS>(u.bmp.data(), t, s + c.len, end);
+        const size_t e = run.end;
         if (e == end) return end;
+        if (run.closed) return regular_char(u, t, e, end).cls & O_BOTH_SETS ? 0 : e;  // e.g. CJK punctuation
         if (t[e] >= 0x80 || o_byte_letter(t[e])) return 0;
         return e + contraction_len(t, e, end);
     }
