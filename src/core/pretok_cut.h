@@ -261,7 +261,8 @@ template <bool Fast>
 [[gnu::always_inline]] inline size_t high_letter_run_end(const UClass& u, const uint8_t* t, size_t len, size_t q) {
     const ClassRun r = skip_class_chars<IS_LETTER>(u.bmp.data(), t, q, len);
     if (r.end == q) return 0;
-    return r.closed ? r.end : letter_run_end<true>(u, t, len, r.end);
+    if (r.closed || (r.end < len && BYTE_KIND[t[r.end]] != K_LETTER && t[r.end] < 0x80)) return r.end;
+    return letter_run_end<true>(u, t, len, r.end);  // ASCII letters, or a form read character by character
 }
 
 // The class bits of the character at q in regular two- or three-byte form, or -1 for any other form and
