@@ -256,13 +256,18 @@ template <bool Fast>
     return pos + 1;  // unreachable with consistent class tables
 }
 
+// End of a letter run whose characters above ASCII skip_class_chars took: it ends where that run closed
+// or at an ASCII byte other than a letter, and goes on over ASCII letters or any other form.
+[[gnu::always_inline]] inline size_t letter_run_after(const UClass& u, const uint8_t* t, size_t len, ClassRun r) {
+    if (r.closed || (r.end < len && t[r.end] < 0x80 && BYTE_KIND[t[r.end]] != K_LETTER)) return r.end;
+    return letter_run_end<true>(u, t, len, r.end);
+}
+
 // End of the letter run from q whose first character is not ASCII, read from the bytes of two- and
 // three-byte letters; 0 when that character is not such a letter and the general rules must decide.
 [[gnu::always_inline]] inline size_t high_letter_run_end(const UClass& u, const uint8_t* t, size_t len, size_t q) {
     const ClassRun r = skip_class_chars<IS_LETTER>(u.bmp.data(), t, q, len);
-    if (r.end == q) return 0;
-    if (r.closed || (r.end < len && BYTE_KIND[t[r.end]] != K_LETTER && t[r.end] < 0x80)) return r.end;
-    return letter_run_end<true>(u, t, len, r.end);  // ASCII letters, or a form read character by character
+    return r.end == q ? 0 : letter_run_after(u, t, len, r);
 }
 
 // The class bits of the character at q in regular two- or three-byte form, or -1 for any other form and
@@ -292,7 +297,7 @@ inline int regular_class(const UClass& u, const uint8_t* t, size_t len, size_t q
         if (BYTE_KIND[t[next]] == K_LETTER) return letter_run_end<true>(u, t, len, next + 1);
         if (t[next] >= 0x80) {
             const ClassRun r = skip_class_chars<IS_LETTER>(u.bmp.data(), t, next, len);
-            if (r.end > next) return r.closed ? r.end : letter_run_end<true>(u, t, len, r.end);
+            if (r.end > next) return letter_run_after(u, t, len, r);
             if (!r.closed) return 0;  // a form the general rules decide
         }
     }
