@@ -3,10 +3,11 @@
 // A family is a type that gives its cutting rules and nothing else:
 //   using Classes = ...;   its character-class table (a ClassTable)
 //   static size_t ascii_stop(const Classes&, const uint8_t* t, size_t pos, size_t len);
-//       the end of the piece at pos decided on ASCII bytes, or 0 when a byte of 0x80 or above decides;
+//       the end of the piece at pos decided from its bytes (ASCII, and the regular two- and three-byte
+//       forms of the common characters above it), or 0 when the per-character rules must decide;
 //   template <bool Fast> static size_t general_stop(const Classes&, const uint8_t* t, size_t pos, size_t len);
-//       the end of the piece at pos by the per-character rules (with Fast, ASCII runs inside it may be
-//       scanned a block at a time).
+//       the end of the piece at pos by the per-character rules (with Fast, runs inside it may be read a
+//       block or a regular form at a time, and the common pieces ascii_stop left are tried that way first).
 // Both give the same pieces: the fast path is for speed, the per-character rules are its yardstick.
 #pragma once
 #include <cstddef>
