@@ -102,7 +102,7 @@ inline OSpaceRun o_scan_space(const uint8_t* t, size_t i, size_t end) {
     return {i, last};
 }
 
-// ---- fast forms: pre-tokens decided on ASCII bytes; 0 means a byte of 0x80 or above decides ----
+// ---- fast forms: pre-tokens decided on their bytes; 0 means the general rules decide ----
 
 // Letters from `from` (an ASCII letter), as rule 1 (upper then lower) or rule 2 (upper alone).
 [[gnu::always_inline]] inline size_t o_fast_letters(const UClassO& u, const uint8_t* t, size_t from, size_t end) {
