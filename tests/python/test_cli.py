@@ -348,9 +348,15 @@ def test_broken_pipe(hard):
         one_line_error(proc, 1, "broken pipe")
 
 
+def _interruptible():
+    # Ctrl-C at a terminal: a runner started in the background of a script ignores SIGINT, and the child
+    # would inherit that and never see the signal.
+    signal.signal(signal.SIGINT, signal.SIG_DFL)
+
+
 def test_interrupt_ends_quietly():
     proc = subprocess.Popen([sys.executable, "-m", "lexaro", "count"], stdin=subprocess.PIPE,
-                            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, preexec_fn=_interruptible)
     proc.stdin.write(b"words " * 100000)
     proc.stdin.flush()
     time.sleep(1.5)  # importing, then reading a stream that has not ended
