@@ -270,29 +270,14 @@ template <bool Fast>
     return r.end == q ? 0 : letter_run_after(u, t, len, r);
 }
 
-// The class bits of the character at q in regular two- or three-byte form, or -1 for any other form and
-// for the text's last two bytes (those skip_class_chars leaves to the general decoding).
-inline int regular_class(const UClass& u, const uint8_t* t, size_t len, size_t q, size_t& char_len) {
-    if (len - q < 3) return -1;
-    const uint32_t b = t[q];
-    if (b - 0xC2 < 0x1E) {
-        char_len = 2;
-        return u.bmp[(b & 0x1F) << 6 | (t[q + 1] & 0x3Fu)] & ANY_CLASS;
-    }
-    if ((b & 0xF0) != 0xE0) return -1;
-    const uint32_t cp = (b & 0x0F) << 12 | (t[q + 1] & 0x3Fu) << 6 | (t[q + 2] & 0x3Fu);
-    char_len = 3;
-    return cp < 0x80 ? -1 : u.bmp[cp] & ANY_CLASS;
-}
-
 // The piece at pos whose first character, in regular two- or three-byte form, is neither a letter, a
 // number nor white space (a mark, a sign, punctuation): it prefixes the letter run right after it, or
 // else starts a punctuation run. 0 when the general rules must decide. Out of line: it serves scripts
 // whose marks split words (Indic vowel signs) and punctuation outside ASCII.
 [[gnu::noinline]] inline size_t high_other_piece_end(const UClass& u, const uint8_t* t, size_t len, size_t pos) {
-    size_t n = 0;
-    if (regular_class(u, t, len, pos, n) != 0) return 0;
-    const size_t next = pos + n;
+    const RegularChar c = regular_char(u.bmp.data(), t, pos, len);
+    if (c.len == 0 || (c.cls & ANY_CLASS)) return 0;
+    const size_t next = pos + c.len;
     if (next < len) {
         if (BYTE_KIND[t[next]] == K_LETTER) return letter_run_end<true>(u, t, len, next + 1);
         if (t[next] >= 0x80) {
@@ -307,9 +292,8 @@ inline int regular_class(const UClass& u, const uint8_t* t, size_t len, size_t q
 // Whether the character at q (0x80 or above) ends a run of ASCII white space before it: a regular two- or
 // three-byte character that is not white space. Out of line, as it is rarely asked.
 [[gnu::noinline]] inline bool ends_space_run(const UClass& u, const uint8_t* t, size_t len, size_t q) {
-    size_t n = 0;
-    const int cls = regular_class(u, t, len, q, n);
-    return cls >= 0 && !(cls & IS_SPACE);
+    const RegularChar c = regular_char(u.bmp.data(), t, q, len);
+    return c.len != 0 && !(c.cls & IS_SPACE);
 }
 
 // The piece starting at pos decided from ASCII bytes and from letters in regular two- or three-byte form

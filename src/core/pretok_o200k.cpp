@@ -155,21 +155,6 @@ size_t o_general_stop(const UClassO& u, const uint8_t* text, size_t pos, size_t 
 
 namespace {
 
-// The class byte of the character at s in regular two- or three-byte form with its length, or a length
-// of 0 for any other form and for the text's last two bytes (those skip_class_chars leaves alone).
-struct RegularChar {
-    uint8_t cls;
-    size_t len;
-};
-inline RegularChar regular_char(const UClassO& u, const uint8_t* t, size_t s, size_t end) {
-    if (end - s < 3) return {0, 0};
-    const uint32_t b = t[s];
-    if (b - 0xC2 < 0x1E) return {u.bmp[(b & 0x1F) << 6 | (t[s + 1] & 0x3Fu)], 2};
-    if ((b & 0xF0) != 0xE0) return {0, 0};
-    const uint32_t cp = (b & 0x0F) << 12 | (t[s + 1] & 0x3Fu) << 6 | (t[s + 2] & 0x3Fu);
-    return cp < 0x80 ? RegularChar{0, 0} : RegularChar{u.bmp[cp], 3};
-}
-
 // The letter run of rule 1 from s, whose byte is 0x80 or above, after a one-byte prefix at s - 1 when
 // `prefixed`, read from the bytes of regular two- and three-byte characters; 0 when anything else
 // decides. Three forms cover most words outside ASCII:
@@ -185,20 +170,20 @@ inline RegularChar regular_char(const UClassO& u, const uint8_t* t, size_t s, si
 // In the last two, without a prefix the first character must be a letter, so that rule 1 is tried from
 // s and not after it. A contraction may follow the run, as in the general rules.
 size_t o_fast_high_letters(const UClassO& u, const uint8_t* t, size_t s, size_t end, bool prefixed) {
-    const RegularChar c = regular_char(u, t, s, end);
+    const RegularChar c = regular_char(u.bmp.data(), t, s, end);
     if (c.len == 0) return 0;
     if ((c.cls & O_BOTH_SETS) == O_BOTH_SETS) {
         const ClassRun run = skip_class_chars<O_BOTH_SETS>(u.bmp.data(), t, s + c.len, end);
         const size_t e = run.end;
         if (e == end) return end;
-        if (run.closed) return regular_char(u, t, e, end).cls & O_BOTH_SETS ? 0 : e;  // e.g. CJK punctuation
+        if (run.closed) return regular_char(u.bmp.data(), t, e, end).cls & O_BOTH_SETS ? 0 : e;  // e.g. CJK punctuation
         if (t[e] >= 0x80 || o_byte_letter(t[e])) return 0;
         return e + contraction_len(t, e, end);
     }
     if (!(c.cls & O_BOTH_SETS) || (!prefixed && !(c.cls & (1u << CLASS_LETTER)))) return 0;
     size_t from = s + c.len;
     if (!(c.cls & O_LOWER_SET)) {  // upper-set only: a lower-set letter outside the upper set must follow
-        const RegularChar d = regular_char(u, t, from, end);
+        const RegularChar d = regular_char(u.bmp.data(), t, from, end);
         if (d.len == 0 || (d.cls & O_BOTH_SETS) != O_LOWER_SET) return 0;
         from += d.len;
     }
@@ -215,7 +200,7 @@ size_t o_prefixed_high_stop(const UClassO& u, const uint8_t* text, size_t pos, s
 }
 
 bool o_ends_space_run(const UClassO& u, const uint8_t* text, size_t q, size_t end) {
-    const RegularChar c = regular_char(u, text, q, end);
+    const RegularChar c = regular_char(u.bmp.data(), text, q, end);
     return c.len != 0 && !(c.cls & (1u << CLASS_SPACE));
 }
 

@@ -40,4 +40,20 @@ inline ClassRun skip_class_chars(const uint8_t* bmp, const uint8_t* t, size_t q,
     return {q, false};
 }
 
+// The class byte bmp[cp] of the character at q in regular two- or three-byte form, with its length; a
+// length of 0 for any other form and for the text's last two bytes (the forms skip_class_chars leaves to
+// the general decoding).
+struct RegularChar {
+    uint8_t cls;
+    size_t len;
+};
+inline RegularChar regular_char(const uint8_t* bmp, const uint8_t* t, size_t q, size_t len) {
+    if (len - q < 3) return {0, 0};
+    const uint32_t b = t[q];
+    if (b - 0xC2 < 0x1E) return {bmp[(b & 0x1F) << 6 | (t[q + 1] & 0x3Fu)], 2};
+    if ((b & 0xF0) != 0xE0) return {0, 0};
+    const uint32_t cp = (b & 0x0F) << 12 | (t[q + 1] & 0x3Fu) << 6 | (t[q + 2] & 0x3Fu);
+    return cp < 0x80 ? RegularChar{0, 0} : RegularChar{bmp[cp], 3};
+}
+
 }  // namespace lexaro
