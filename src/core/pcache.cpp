@@ -115,6 +115,12 @@ void release_slots(CacheSlot* slots, uint64_t count) { unmap_zeroed(slots, count
 
 bool slot_matches(const CacheSlot& s, CacheKey key) { return s.key_lo == key.lo && s.key_hi == key.hi; }
 
+// Whether a short slot holds these ids: up to four below 2^24, or five or six below 2^18.
+bool fits_short(const uint32_t* ids, size_t n) {
+    if (n <= 4) return ids[0] <= 0xFFFFFF;
+    return n <= SHORT_MAX_IDS && *std::max_element(ids, ids + n) < PACKED_ID_LIMIT;
+}
+
 }  // namespace
 
 const uint8_t PACK_MASK[17][16] = {
@@ -277,6 +283,15 @@ PretokenCache& PretokenCache::operator=(PretokenCache&& o) noexcept {
 
 PretokenCache::~PretokenCache() { release_slots(slots, slot_count); }
 
+void append_packed_slot_ids(const CacheSlot& s, std::vector<uint32_t>& out) {
+    constexpr uint32_t LOW = PACKED_ID_LIMIT - 1;
+    const uint32_t f2 = uint32_t(s.meta >> 32), f3 = uint32_t(s.ids_hi), f4 = uint32_t(s.ids_hi >> 32);
+    out[out.size() - 2] &= LOW;
+    out[out.size() - 1] &= LOW;
+    const uint32_t rest[3] = {f4 & LOW, f2 >> 18 | (f3 >> 18 & 0xF) << 14, f3 >> 22 | (f4 >> 18) << 10};
+    out.insert(out.end(), rest, rest + (s.meta & 0xFF) - 3);
+}
+
 namespace {
 
 bool has_high_byte(CacheKey k) { return ((k.lo | (k.hi & 0x00FFFFFFFFFFFFFFull)) & 0x8080808080808080ull) != 0; }
@@ -310,7 +325,7 @@ uint64_t long_hash_of_key(CacheKey key, size_t len) {
 
 bool append_cold_cached(PretokenCache& cache, const uint8_t* p, size_t len, uint64_t h, CacheKey key,
                         std::vector<uint32_t>& out) {
-    // A short piece of more than four ids lives in the long region if it has a byte of 0x80 or above
+    // A short piece of more than six ids lives in the long region if it has a byte of 0x80 or above
     // (a few characters of a script that the vocabulary splits into bytes); ASCII misses skip that probe.
     // Its set is fetched before the second-level slots are searched, so that the two waits overlap.
     const bool high = has_high_byte(key);
@@ -350,12 +365,15 @@ void store_piece(PretokenCache& cache, const uint8_t* p, size_t len, uint64_t h,
     // No ids (a vocabulary without some single bytes drops them): nothing to keep, and a short slot
     // always gives back at least one id.
     if (n == 0) return;
-    if (len <= CACHE_MAX_PIECE && n <= 4 && ids[0] <= 0xFFFFFF) {
+    if (len <= CACHE_MAX_PIECE && fits_short(ids, n)) {
         CacheRegion<CacheSlot>& r = cache.short_slots;
-        uint32_t four[4] = {0, 0, 0, 0};
-        std::memcpy(four, ids, n * sizeof(uint32_t));
-        const CacheSlot fresh{key.lo, key.hi, uint64_t(n) | uint64_t(four[0]) << 8 | uint64_t(four[1]) << 32,
-                              uint64_t(four[2]) | uint64_t(four[3]) << 32};
+        uint32_t six[SHORT_MAX_IDS] = {0, 0, 0, 0, 0, 0};
+        std::memcpy(six, ids, n * sizeof(uint32_t));
+        // ids five and six above bit 18 of fields two to four: 14 + 4 bits, then 10 + 8
+        const uint64_t f2 = six[1] | uint64_t(six[4] & 0x3FFF) << 18;
+        const uint64_t f3 = six[2] | uint64_t(six[4] >> 14 | (six[5] & 0x3FF) << 4) << 18;
+        const uint64_t f4 = six[3] | uint64_t(six[5] >> 10) << 18;
+        const CacheSlot fresh{key.lo, key.hi, uint64_t(n) | uint64_t(six[0]) << 8 | f2 << 32, f3 | f4 << 32};
         place_short(r, h, &fresh);
         grow_if_full(r, short_span, short_hash_of, place_short);
         return;

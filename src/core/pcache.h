@@ -2,10 +2,10 @@
 // pre-tokenizers do the same a few pieces at a time through PiecePipeline).
 //
 // One table of `slot_count` 32-byte units holds two regions. The first half is the short region: 32-byte
-// slots for pieces of at most 15 bytes with at most four ids (most pieces of most text), looked up with one
+// slots for pieces of at most 15 bytes with at most six ids (most pieces of most text), looked up with one
 // masked 16-byte load. The second half is the long region: 64-byte slots in sets of four for pieces of
 // valid UTF-8 of up to 56 bytes (words of scripts with multi-byte letters, and short non-ASCII pieces of more
-// than four ids); an entry whose ids and bytes need more than one slot takes two. Each region starts small
+// than six ids); an entry whose ids and bytes need more than one slot takes two. Each region starts small
 // and grows fourfold within its half once a quarter full, so a short text makes resident only the pages its
 // own pieces need; entries move along when a region grows.
 #pragma once
@@ -19,12 +19,17 @@
 
 namespace lexaro {
 
+// Up to four ids take a field each. A fifth and sixth (when every id is below 2^18) are held in the bits
+// of the second to fourth fields above bit 18, which are zero otherwise, so that the common pieces read
+// their fields whole.
 struct alignas(32) CacheSlot {
     uint64_t key_lo;  // piece bytes 0-7
     uint64_t key_hi;  // piece bytes 8-14, length in bits 56-63
     uint64_t meta;    // n | id1 << 8 | id2 << 32
     uint64_t ids_hi;  // id3 | id4 << 32
 };
+inline constexpr size_t SHORT_MAX_IDS = 6;
+inline constexpr uint32_t PACKED_ID_LIMIT = uint32_t(1) << 18;  // ids five and six, and the others with them
 
 inline constexpr size_t CACHE_MAX_PIECE = 15;  // short region
 inline constexpr size_t LONG_MAX_PIECE = 56;   // long region
@@ -156,6 +161,10 @@ inline uint64_t long_hash(const uint8_t* key, size_t len) {
     return h * CACHE_HASH_HI;
 }
 
+// The rest of a slot of five or six ids, after its first three were appended as fields: clears the packed
+// bits from the second and third, then appends the fourth to the last.
+[[gnu::noinline]] void append_packed_slot_ids(const CacheSlot& s, std::vector<uint32_t>& out);
+
 [[gnu::always_inline]] inline void append_slot_ids(const CacheSlot& s, std::vector<uint32_t>& out) {
     // most cached pieces are one token; push_back keeps the common case inline
     const uint32_t n = uint32_t(s.meta & 0xFF);
@@ -165,6 +174,7 @@ inline uint64_t long_hash(const uint8_t* key, size_t len) {
     if (n == 2) return;
     out.push_back(uint32_t(s.ids_hi));
     if (n == 3) return;
+    if (n > 4) return append_packed_slot_ids(s, out);
     out.push_back(uint32_t(s.ids_hi >> 32));
 }
 
