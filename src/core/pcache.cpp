@@ -289,7 +289,8 @@ void append_packed_slot_ids(const CacheSlot& s, std::vector<uint32_t>& out) {
     out[out.size() - 2] &= LOW;
     out[out.size() - 1] &= LOW;
     const uint32_t rest[3] = {f4 & LOW, f2 >> 18 | (f3 >> 18 & 0xF) << 14, f3 >> 22 | (f4 >> 18) << 10};
-    out.insert(out.end(), rest, rest + (s.meta & 0xFF) - 3);
+    const size_t more = size_t(s.meta & 0xFF) - 3;  // two or three
+    out.insert(out.end(), rest, rest + more);
 }
 
 namespace {
