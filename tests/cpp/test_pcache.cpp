@@ -138,10 +138,10 @@ TEST(short_and_long_pieces) {
     CHECK_EQ(direct_ids(v, ascii6).size(), size_t(6));
     for (const std::string& s : {five, ascii5, six, ascii6})
         CHECK(same_ids_twice(v, c, s) && in_short(c, s) && !in_long(c, s));
-    const std::string seven = "\x05\x06\x07\x01\x02\x03\x04\xc3\xa9", ascii7 = "\x07\x06\x01\x02\x03\x04\x05";
-    CHECK_EQ(direct_ids(v, seven).size(), size_t(8));
+    const std::string eight = "\x05\x06\x07\x01\x02\x03\x04\xc3\xa9", ascii7 = "\x07\x06\x01\x02\x03\x04\x05";
+    CHECK_EQ(direct_ids(v, eight).size(), size_t(8));
     CHECK_EQ(direct_ids(v, ascii7).size(), size_t(7));
-    CHECK(same_ids_twice(v, c, seven) && in_long(c, seven) && !in_short(c, seven));
+    CHECK(same_ids_twice(v, c, eight) && in_long(c, eight) && !in_short(c, eight));
     CHECK(same_ids_twice(v, c, ascii7) && !in_long(c, ascii7) && !in_short(c, ascii7));
     // invalid UTF-8 never goes to the long region
     const std::string stray = "\x05\x06\x07\x01\x02\x03\x04\xa9", stray20 = " abcdefghijklmnopqr\xff";
