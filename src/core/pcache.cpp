@@ -156,18 +156,25 @@ size_t short_span(const CacheSlot& s) { return short_empty(s) ? 0 : 1; }
 // Slots of the entry whose header is `s`, 0 for an empty slot.
 size_t long_span_at(const LongSlot& s) { return s.check == 0 ? 0 : long_step(s); }
 
+// Writes an entry into a slot; the slot keeps its own long hint.
+void put_short(CacheSlot& slot, const CacheSlot& entry) {
+    const uint64_t hint = slot.meta & LONG_HINT;
+    slot = entry;
+    slot.meta = (entry.meta & ~LONG_HINT) | hint;
+}
+
 // The home pair, then two more pairs: the first empty slot of six, else the home slot.
 void place_short(CacheRegion<CacheSlot>& r, uint64_t h, const CacheSlot* fresh) {
     const uint64_t f = r.home(h);
     for (uint64_t k = 0; k < 6; ++k) {
         CacheSlot& c = r.slots[(f + k) & r.mask()];
         if (short_empty(c)) {
-            c = *fresh;
+            put_short(c, *fresh);
             ++r.filled;
             return;
         }
     }
-    r.slots[f] = *fresh;
+    put_short(r.slots[f], *fresh);
 }
 
 uint32_t long_check(uint64_t h) { return uint32_t(h >> 32) | 1; }  // never 0, the mark of an empty slot
@@ -215,7 +222,9 @@ void promote(CacheRegion<CacheSlot>& r, uint64_t f, CacheSlot& found) {
     for (uint64_t k = 0; k < 2; ++k) {
         CacheSlot& first = r.slots[f + k];
         if (short_empty(first) || r.home(short_hash_of(first)) == f) {
-            std::swap(first, found);
+            const CacheSlot moved = first;
+            put_short(first, found);
+            put_short(found, moved);
             return;
         }
     }
@@ -289,7 +298,7 @@ void append_packed_slot_ids(const CacheSlot& s, std::vector<uint32_t>& out) {
     out[out.size() - 2] &= LOW;
     out[out.size() - 1] &= LOW;
     const uint32_t rest[3] = {f4 & LOW, f2 >> 18 | (f3 >> 18 & 0xF) << 14, f3 >> 22 | (f4 >> 18) << 10};
-    const size_t more = size_t(s.meta & 0xFF) - 3;  // two or three
+    const size_t more = size_t(s.meta & SLOT_N_MASK) - 3;  // two or three
     out.insert(out.end(), rest, rest + more);
 }
 
@@ -322,22 +331,41 @@ uint64_t long_hash_of_key(CacheKey key, size_t len) {
     return h * CACHE_HASH_HI;
 }
 
+// Marks the home of a short piece stored in the long region.
+void set_long_hint(CacheRegion<CacheSlot>& r, uint64_t h) { r.slots[r.home(h)].meta |= LONG_HINT; }
+
+// After the short region grew (its hints gone with the old layout): marks the homes of the short pieces in
+// the long region again.
+void mark_long_hints(PretokenCache& cache) {
+    const CacheRegion<LongSlot>& r = cache.long_slots;
+    for (uint64_t i = 0; i < r.active;) {
+        const LongSlot& s = r.slots[i];
+        if (s.check != 0 && s.len <= CACHE_MAX_PIECE) {
+            uint8_t piece[16] = {};
+            std::memcpy(piece, long_key(s), s.len);
+            set_long_hint(cache.short_slots, cache_hash(cache_key(piece, s.len)));
+        }
+        i += s.check == 0 ? 1 : long_step(s);
+    }
+}
+
 }  // namespace
 
 bool append_cold_cached(PretokenCache& cache, const uint8_t* p, size_t len, uint64_t h, CacheKey key,
                         std::vector<uint32_t>& out) {
-    // A short piece of more than six ids lives in the long region if it has a byte of 0x80 or above
-    // (a few characters of a script that the vocabulary splits into bytes); ASCII misses skip that probe.
-    // Its set is fetched before the second-level slots are searched, so that the two waits overlap.
-    const bool high = has_high_byte(key);
+    // A short piece of more than six ids lives in the long region if it has a byte of 0x80 or above (a few
+    // characters of a script that the vocabulary splits into bytes), and its home's first slot then carries
+    // LONG_HINT: other misses skip that probe. The set is fetched before the second-level slots are
+    // searched, so that the two waits overlap.
+    CacheRegion<CacheSlot>& r = cache.short_slots;
+    const uint64_t f = r.home(h);
+    const bool high = (r.slots[f].meta & LONG_HINT) != 0 && has_high_byte(key);
     uint64_t long_h = 0;
     if (high) {
         long_h = long_hash_of_key(key, len);
         const LongSlot* set = cache.long_slots.slots + long_set(cache.long_slots, long_h);
         for (uint64_t k = 0; k < LONG_WAYS; ++k) __builtin_prefetch(set + k);
     }
-    CacheRegion<CacheSlot>& r = cache.short_slots;
-    const uint64_t f = r.home(h);
     for (uint64_t k = 2; k < 6; ++k) {
         CacheSlot& c = r.slots[(f + k) & r.mask()];
         if (slot_matches(c, key)) {
@@ -376,7 +404,9 @@ void store_piece(PretokenCache& cache, const uint8_t* p, size_t len, uint64_t h,
         const uint64_t f4 = six[3] | uint64_t(six[5] >> 10) << 18;
         const CacheSlot fresh{key.lo, key.hi, uint64_t(n) | uint64_t(six[0]) << 8 | f2 << 32, f3 | f4 << 32};
         place_short(r, h, &fresh);
+        const uint64_t active = r.active;
         grow_if_full(r, short_span, short_hash_of, place_short);
+        if (r.active != active) mark_long_hints(cache);
         return;
     }
     // Invalid UTF-8 (random bytes, binary data) is left out: such pieces rarely repeat, and storing them
@@ -396,6 +426,7 @@ void store_piece(PretokenCache& cache, const uint8_t* p, size_t len, uint64_t h,
     uint8_t* data = reinterpret_cast<uint8_t*>(entry) + LONG_HEADER;
     std::memcpy(data, ids, n * sizeof(uint32_t));
     std::memcpy(data + n * sizeof(uint32_t), p, len);
+    if (len <= CACHE_MAX_PIECE) set_long_hint(cache.short_slots, h);
     grow_if_full(r, long_span_at, long_hash_of, place_long);
 }
 

@@ -25,11 +25,16 @@ namespace lexaro {
 struct alignas(32) CacheSlot {
     uint64_t key_lo;  // piece bytes 0-7
     uint64_t key_hi;  // piece bytes 8-14, length in bits 56-63
-    uint64_t meta;    // n | id1 << 8 | id2 << 32
+    uint64_t meta;    // n | LONG_HINT of the slot | id1 << 8 | id2 << 32
     uint64_t ids_hi;  // id3 | id4 << 32
 };
 inline constexpr size_t SHORT_MAX_IDS = 6;
 inline constexpr uint32_t PACKED_ID_LIMIT = uint32_t(1) << 18;  // ids five and six, and the others with them
+inline constexpr uint64_t SLOT_N_MASK = 0x7F;                   // n, in the low byte of meta
+// Bit 7 of meta in the first slot of a home pair, which stays with the slot whatever the slot holds: a short
+// piece of that home lives in the long region. Where it is clear, a piece that the short region misses is
+// not looked for there, which spares most pieces seen for the first time the long set's four lines.
+inline constexpr uint64_t LONG_HINT = 0x80;
 
 inline constexpr size_t CACHE_MAX_PIECE = 15;  // short region
 inline constexpr size_t LONG_MAX_PIECE = 56;   // long region
@@ -167,7 +172,7 @@ inline uint64_t long_hash(const uint8_t* key, size_t len) {
 
 [[gnu::always_inline]] inline void append_slot_ids(const CacheSlot& s, std::vector<uint32_t>& out) {
     // most cached pieces are one token; push_back keeps the common case inline
-    const uint32_t n = uint32_t(s.meta & 0xFF);
+    const uint32_t n = uint32_t(s.meta & SLOT_N_MASK);
     out.push_back(uint32_t(s.meta >> 8) & 0xFFFFFF);
     if (n == 1) return;
     out.push_back(uint32_t(s.meta >> 32));
