@@ -156,20 +156,22 @@ size_t short_span(const CacheSlot& s) { return short_empty(s) ? 0 : 1; }
 // Slots of the entry whose header is `s`, 0 for an empty slot.
 size_t long_span_at(const LongSlot& s) { return s.check == 0 ? 0 : long_step(s); }
 
-// Writes an entry into a slot; the slot keeps its own long hint.
+// Writes an entry into a slot; the slot keeps its own hints.
 void put_short(CacheSlot& slot, const CacheSlot& entry) {
-    const uint64_t hint = slot.meta & LONG_HINT;
+    const uint64_t hints = slot.meta & SLOT_HINTS;
     slot = entry;
-    slot.meta = (entry.meta & ~LONG_HINT) | hint;
+    slot.meta = (entry.meta & ~SLOT_HINTS) | hints;
 }
 
-// The home pair, then two more pairs: the first empty slot of six, else the home slot.
+// The home pair, then two more pairs (the second level, marked in the home): the first empty slot of six,
+// else the home slot.
 void place_short(CacheRegion<CacheSlot>& r, uint64_t h, const CacheSlot* fresh) {
     const uint64_t f = r.home(h);
     for (uint64_t k = 0; k < 6; ++k) {
         CacheSlot& c = r.slots[(f + k) & r.mask()];
         if (short_empty(c)) {
             put_short(c, *fresh);
+            if (k >= 2) r.slots[f].meta |= SECOND_HINT;
             ++r.filled;
             return;
         }
@@ -353,25 +355,28 @@ void mark_long_hints(PretokenCache& cache) {
 
 bool append_cold_cached(PretokenCache& cache, const uint8_t* p, size_t len, uint64_t h, CacheKey key,
                         std::vector<uint32_t>& out) {
-    // A short piece of more than six ids lives in the long region if it has a byte of 0x80 or above (a few
-    // characters of a script that the vocabulary splits into bytes), and its home's first slot then carries
-    // LONG_HINT: other misses skip that probe. The set is fetched before the second-level slots are
-    // searched, so that the two waits overlap.
+    // The second level is searched where the home says a piece of it went there. A short piece of more than
+    // six ids lives in the long region if it has a byte of 0x80 or above (a few characters of a script that
+    // the vocabulary splits into bytes), and its home then says so too. The long set is fetched before the
+    // second-level slots are searched, so that the two waits overlap.
     CacheRegion<CacheSlot>& r = cache.short_slots;
     const uint64_t f = r.home(h);
-    const bool high = (r.slots[f].meta & LONG_HINT) != 0 && has_high_byte(key);
+    const uint64_t hints = r.slots[f].meta;
+    const bool high = (hints & LONG_HINT) != 0 && has_high_byte(key);
     uint64_t long_h = 0;
     if (high) {
         long_h = long_hash_of_key(key, len);
         const LongSlot* set = cache.long_slots.slots + long_set(cache.long_slots, long_h);
         for (uint64_t k = 0; k < LONG_WAYS; ++k) __builtin_prefetch(set + k);
     }
-    for (uint64_t k = 2; k < 6; ++k) {
-        CacheSlot& c = r.slots[(f + k) & r.mask()];
-        if (slot_matches(c, key)) {
-            append_slot_ids(c, out);
-            promote(r, f, c);
-            return true;
+    if (hints & SECOND_HINT) {
+        for (uint64_t k = 2; k < 6; ++k) {
+            CacheSlot& c = r.slots[(f + k) & r.mask()];
+            if (slot_matches(c, key)) {
+                append_slot_ids(c, out);
+                promote(r, f, c);
+                return true;
+            }
         }
     }
     if (!high) return false;

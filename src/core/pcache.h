@@ -25,16 +25,18 @@ namespace lexaro {
 struct alignas(32) CacheSlot {
     uint64_t key_lo;  // piece bytes 0-7
     uint64_t key_hi;  // piece bytes 8-14, length in bits 56-63
-    uint64_t meta;    // n | LONG_HINT of the slot | id1 << 8 | id2 << 32
+    uint64_t meta;    // n | the slot's SLOT_HINTS | id1 << 8 | id2 << 32
     uint64_t ids_hi;  // id3 | id4 << 32
 };
 inline constexpr size_t SHORT_MAX_IDS = 6;
 inline constexpr uint32_t PACKED_ID_LIMIT = uint32_t(1) << 18;  // ids five and six, and the others with them
-inline constexpr uint64_t SLOT_N_MASK = 0x7F;                   // n, in the low byte of meta
-// Bit 7 of meta in the first slot of a home pair, which stays with the slot whatever the slot holds: a short
-// piece of that home lives in the long region. Where it is clear, a piece that the short region misses is
-// not looked for there, which spares most pieces seen for the first time the long set's four lines.
-inline constexpr uint64_t LONG_HINT = 0x80;
+inline constexpr uint64_t SLOT_N_MASK = 0x3F;                   // n, in the low byte of meta
+// Two bits of meta in the first slot of a home pair, which stay with the slot whatever the slot holds. Where
+// they are clear, a piece that misses its home pair is not looked for further, which spares most pieces seen
+// for the first time the lines they would wait for:
+inline constexpr uint64_t SECOND_HINT = 0x40;  // a piece of that home was placed beyond the home pair
+inline constexpr uint64_t LONG_HINT = 0x80;    // a short piece of that home lives in the long region
+inline constexpr uint64_t SLOT_HINTS = SECOND_HINT | LONG_HINT;
 
 inline constexpr size_t CACHE_MAX_PIECE = 15;  // short region
 inline constexpr size_t LONG_MAX_PIECE = 56;   // long region

@@ -94,9 +94,6 @@ private:
             pp.h = cache_hash(pp.key);
             pp.home = short_home(pp.h);
             __builtin_prefetch(pp.home);
-            // and the second level, which a piece seen for the first time searches next
-            __builtin_prefetch(pp.home + 2);
-            __builtin_prefetch(pp.home + 4);
         } else if (len <= LONG_MAX_PIECE) {
             pp.h = long_hash_in_place(p, len);
             const LongSlot* set = long_home(pp.h);
