@@ -462,6 +462,8 @@ TEST(short_pieces_in_the_long_region_are_found_by_the_hint_of_their_home) {
     CHECK(hinted() && found_once());
     CHECK(piece_ids(v, c, words[4]) == direct_ids(v, words[4]));  // a second-level hit trades places
     CHECK(findable_short(c, words[4]) && hinted() && found_once());
+    const CacheKey k4 = cache_key(bytes(words[4]), words[4].size());
+    CHECK(c.short_slots.slots[short_home(c, many)].key_lo == k4.lo);
     // the entry now in the marked slot reads as it was stored, and so does every other
     CHECK(same_ids_twice(v, c, words[4]));
     CHECK(table_is_sound(v, c));
