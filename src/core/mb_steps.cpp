@@ -32,7 +32,7 @@ void fetch_walk_start(const Vocab& v, const uint8_t* q, size_t rem) {
     }
 }
 
-MemoProbe fetch_pair_memo(const Vocab& v, uint32_t a, uint32_t b) {
+[[gnu::always_inline]] inline MemoProbe fetch_pair_memo(const Vocab& v, uint32_t a, uint32_t b) {
     const MemoProbe m = memo_probe(v, a, b);
     if (!v.wide_ids)
         __builtin_prefetch(v.pair_memo16.data() + m.slot);
@@ -41,25 +41,67 @@ MemoProbe fetch_pair_memo(const Vocab& v, uint32_t a, uint32_t b) {
     return m;
 }
 
-// The walk at pos has found its token u: the first one is taken at once, any other after its pair test.
-[[gnu::always_inline]] inline void found_token(const Vocab& v, StepPiece& s, uint32_t u) {
-    if (s.n == 0) {
-        s.ids[s.n++] = u;
-        s.pos += v.token_len[u];
-        if (s.pos >= s.len) {
-            s.phase = PIECE_DONE;
-            return;
-        }
-        fetch_walk_start(v, s.p + s.pos, s.len - s.pos);
-        s.phase = WALK_START;
+// Pieces longer than this search one at a time (encode_resume): `dead` has a bit for each byte 0..len.
+constexpr uint32_t MAX_STEPPED_SEARCH = 63;
+
+// u ends the path ids[0, n) at pos: the walk after it starts, or the piece is done.
+[[gnu::always_inline]] inline void take_token(const Vocab& v, StepPiece& s, uint32_t u) {
+    s.ids[s.n++] = u;
+    s.pos += v.token_len[u];
+    if (s.pos >= s.len) {
+        s.phase = PIECE_DONE;
         return;
     }
+    fetch_walk_start(v, s.p + s.pos, s.len - s.pos);
+    s.phase = WALK_START;
+}
+
+// No path passes the pair test (only possible with an inconsistent vocabulary): single bytes rather than
+// lose the piece.
+[[gnu::noinline]] void split_into_bytes(const Vocab& v, StepPiece& s) {
+    for (uint32_t i = 0; i < s.len; ++i) s.ids[i] = v.byte_token[s.p[i]];
+    s.n = s.len;
+    s.phase = PIECE_DONE;
+}
+
+// u, a token at pos, goes to its pair test with the path's last token; end = pos + its length.
+[[gnu::always_inline]] inline void test_pair(const Vocab& v, StepPiece& s, uint32_t u, uint32_t end) {
     s.next = u;
     s.memo = fetch_pair_memo(v, s.ids[s.n - 1], u);
     // The walk after u is fetched too: the pair test almost always passes.
-    const size_t after = s.pos + v.token_len[u];
-    if (after < s.len) fetch_walk_start(v, s.p + after, s.len - after);
+    if (end < s.len) fetch_walk_start(v, s.p + end, s.len - end);
     s.phase = PAIR_TEST;
+}
+
+// The backtracking search, of which the greedy pass is the first path: u, a token at pos, and then its
+// shorter prefixes (next_prefix) are tried in turn. The first that leads to a byte not proven dead is
+// taken at once if it starts the piece, or else after its pair test with the path's last token. When none
+// is left, pos is dead: the last token comes off the path and its own shorter prefixes are tried.
+[[gnu::noinline]] void search_from(const Vocab& v, StepPiece& s, uint32_t u) {
+    for (;;) {
+        for (; u != NONE; u = v.next_prefix[u]) {
+            const uint32_t end = s.pos + v.token_len[u];
+            if ((s.dead >> end) & 1) continue;
+            if (s.n == 0) return take_token(v, s, u);
+            return test_pair(v, s, u, end);
+        }
+        s.dead |= uint64_t(1) << s.pos;
+        if (s.n == 0) return split_into_bytes(v, s);
+        const uint32_t last = s.ids[--s.n];
+        s.pos -= v.token_len[last];
+        u = v.next_prefix[last];  // last itself ends on the byte just proven dead
+    }
+}
+
+// The walk at pos has found u, the longest token there: the search's next step. Until the greedy pass
+// fails nothing is dead, so u goes straight to its pair test, or is taken at once if it starts the piece.
+[[gnu::always_inline]] inline void found_token(const Vocab& v, StepPiece& s, uint32_t u) {
+    const uint32_t end = s.pos + v.token_len[u];
+    if (s.dead == 0) {
+        if (s.n == 0) return take_token(v, s, u);
+        return test_pair(v, s, u, end);
+    }
+    search_from(v, s, u);
 }
 
 // The head of the longest-prefix walk's loop (walk_on in mb.cpp): the next lookup is prefetched and the
@@ -83,7 +125,7 @@ MemoProbe fetch_pair_memo(const Vocab& v, uint32_t a, uint32_t b) {
     found_token(v, s, s.cand);
 }
 
-// Backtracking from the first pair that failed its test, as encode_mb does; the piece is then done.
+// A long piece's search, one piece at a time from the first pair that failed its test, as encode_mb does.
 [[gnu::noinline]] void finish_by_search(const Vocab& v, StepPiece& s) {
     std::vector<uint32_t>& ids = scratch().resumed;
     ids.assign(s.ids, s.ids + s.n);
@@ -99,7 +141,10 @@ void step(const Vocab& v, StepPiece& s) {
     const uint8_t* q = s.p + s.pos;
     switch (s.phase) {
         case PAIR_TEST:
-            if (!valid_pair_at(v, s.ids[s.n - 1], s.next, s.memo)) return finish_by_search(v, s);
+            if (!valid_pair_at(v, s.ids[s.n - 1], s.next, s.memo)) {
+                if (s.len > MAX_STEPPED_SEARCH) return finish_by_search(v, s);
+                return search_from(v, s, v.next_prefix[s.next]);
+            }
             s.ids[s.n++] = s.next;
             s.pos += v.token_len[s.next];
             if (s.pos >= s.len) {
@@ -154,6 +199,7 @@ void start_step_piece(const Vocab& v, StepPiece& s, const uint8_t* p, size_t len
     s.len = uint32_t(len);
     s.pos = 0;
     s.n = 0;
+    s.dead = 0;
     s.ids = ids;
     s.phase = WALK_START;
     fetch_walk_start(v, p, len);

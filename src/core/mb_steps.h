@@ -1,8 +1,9 @@
 // Encoding several unseen pieces at once, one memory access of each in turn. The encoder's walk through
 // the trie and its pair tests are chains of dependent loads; run one piece at a time, each load waits for
 // the one before. Here every piece stops before each such load and prefetches it, and the others take
-// their turns while it arrives, so the waits of up to MISS_BATCH pieces overlap. Each piece takes exactly
-// the steps encode_mb would (the same lookups in the same order), so its ids are the same.
+// their turns while it arrives, so the waits of up to MISS_BATCH pieces overlap. That holds for the
+// backtracking search too, which a piece enters where its greedy pass fails. Each piece takes exactly the
+// steps encode_mb would (the same lookups in the same order), so its ids are the same.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -25,6 +26,7 @@ struct StepPiece {
     uint32_t n;
     uint64_t edge2_h;  // edge2_hash of the lookup awaited in WALK_EDGE2
     MemoProbe memo;    // memo slot of the pair awaited in PAIR_TEST
+    uint64_t dead;     // bit q: no path of tokens passing the pair test leads from byte q to the end
     uint32_t* ids;
     uint8_t phase;
     bool fresh3;  // the walk started on a three-byte character and has not stepped since

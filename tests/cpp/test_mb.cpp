@@ -26,16 +26,6 @@ std::vector<uint32_t> with_first(const Vocab& v, std::string_view s) {
     return out;
 }
 
-// Longest prefix tokens one after another, without the pair test: where this differs from the result,
-// the encoder had to search further than its greedy pass.
-std::vector<uint32_t> greedy(const Vocab& v, std::string_view s) {
-    std::vector<uint32_t> out;
-    const auto* p = reinterpret_cast<const uint8_t*>(s.data());
-    for (size_t pos = 0; pos < s.size(); pos += v.token_len[out.back()])
-        out.push_back(nm_mb(v, p + pos, s.size() - pos));
-    return out;
-}
-
 }  // namespace
 
 TEST(every_token_encodes_to_itself) {
@@ -71,7 +61,7 @@ TEST(random_pieces_equal_classic_merging) {
                 for (int k = 1 + rng() % 10; k > 0; --k) s += chars[rng() % 6];
             }
             const std::vector<uint32_t> want = testutil::classic_bpe(v, s);
-            backtracked += greedy(v, s) != want;
+            backtracked += testutil::greedy(v, s) != want;
             if (mb(v, s) != want || with_first(v, s) != want) {
                 if (bad < 3) std::printf("  mismatch on piece of %zu bytes (kind %d)\n", s.size(), kind);
                 ++bad;
@@ -104,7 +94,7 @@ TEST(long_pieces_equal_classic_merging) {
             }
             s.resize(len);
             const std::vector<uint32_t> want = testutil::classic_bpe(v, s);
-            if (greedy(v, s) != want) ++(len < 256 ? backtracked_short : backtracked_long);
+            if (testutil::greedy(v, s) != want) ++(len < 256 ? backtracked_short : backtracked_long);
             if (mb(v, s) != want || with_first(v, s) != want) {
                 if (bad < 3) std::printf("  mismatch on piece of %zu bytes\n", s.size());
                 ++bad;

@@ -14,23 +14,27 @@ namespace {
 
 const Vocab& vocab(int which) { return testutil::builtin_vocab(which); }
 
-// A piece of up to 56 bytes of one of five kinds, the last of which often defeats the greedy pass.
+// A piece of up to 80 bytes of one of five kinds, the last of which often defeats the greedy pass. Pieces
+// of 64 bytes or more search one at a time, shorter ones in steps.
 std::string random_piece(const Vocab& v, std::mt19937& rng, int kind) {
     std::string s;
     if (kind == 0) {  // random bytes: invalid UTF-8, stray continuation bytes, three-byte leads cut short
         for (int k = 1 + rng() % 40; k > 0; --k) s += char(rng());
     } else if (kind == 1) {  // glued tokens, where merges across the seams matter
-        for (int k = 1 + rng() % 4; k > 0; --k) s += v.token(rng() % v.n_tokens);
+        for (int k = 1 + rng() % 8; k > 0; --k) s += v.token(rng() % v.n_tokens);
     } else if (kind == 2) {  // words of a tiny alphabet
-        for (int k = 1 + rng() % 14; k > 0; --k) s += " ab"[rng() % 3];
+        for (int k = 1 + rng() % 70; k > 0; --k) s += " ab"[rng() % 3];
     } else if (kind == 3) {  // characters of one to four bytes
         const char* chars[] = {"\xe4\xb8\x80", "\xc3\xa9", "\xf0\x9f\x98\x80", "\xd0\xb6", "\xe0\xa4\x95", "x", " "};
         for (int k = 1 + rng() % 14; k > 0; --k) s += chars[rng() % 7];
     } else {  // a token with a byte changed: prefixes that stop one byte short
-        s = v.token(rng() % v.n_tokens);
-        s[rng() % s.size()] ^= char(1 + rng() % 255);
+        for (int k = 1 + rng() % 6; k > 0; --k) {
+            std::string t(v.token(rng() % v.n_tokens));
+            t[rng() % t.size()] ^= char(1 + rng() % 255);
+            s += t;
+        }
     }
-    return s.substr(0, 56);
+    return s.substr(0, 80);
 }
 
 }  // namespace
@@ -39,13 +43,13 @@ TEST(interleaved_pieces_equal_one_at_a_time_and_classic_merging) {
     std::mt19937 rng(29);
     for (int w = 0; w < 2; ++w) {
         const Vocab& v = vocab(w);
-        size_t bad = 0, pieces = 0;
+        size_t bad = 0, pieces = 0, searched_short = 0, searched_long = 0;
         // batches of every size from one piece to more than the interleaving's width
         for (size_t count = 1; count <= 80; count += (count < 20 ? 1 : 15)) {
             for (int round = 0; round < 40; ++round) {
                 std::vector<std::string> texts;
                 for (size_t k = 0; k < count; ++k) texts.push_back(random_piece(v, rng, int(rng() % 5)));
-                std::vector<std::vector<uint32_t>> ids(count, std::vector<uint32_t>(56, 0xDEAD));
+                std::vector<std::vector<uint32_t>> ids(count, std::vector<uint32_t>(80, 0xDEAD));
                 std::vector<StepPiece> steps(count);
                 for (size_t k = 0; k < count; ++k)
                     start_step_piece(v, steps[k], reinterpret_cast<const uint8_t*>(texts[k].data()), texts[k].size(),
@@ -56,11 +60,15 @@ TEST(interleaved_pieces_equal_one_at_a_time_and_classic_merging) {
                     encode_mb(v, reinterpret_cast<const uint8_t*>(texts[k].data()), texts[k].size(), want);
                     const std::vector<uint32_t> got(ids[k].begin(), ids[k].begin() + steps[k].n);
                     bad += got != want || (pieces % 7 == 0 && testutil::classic_bpe(v, texts[k]) != got);
+                    if (testutil::greedy(v, texts[k]) != want)
+                        ++(texts[k].size() < 64 ? searched_short : searched_long);
                     ++pieces;
                 }
             }
         }
         CHECK(pieces > 10000);
+        CHECK(searched_short > 1000);
+        CHECK(searched_long > 100);
         CHECK_EQ(bad, size_t(0));
     }
 }

@@ -7,6 +7,7 @@
 #include <span>
 
 #include "core/builtin_data.h"
+#include "core/mb.h"
 #include "core/vocab.h"
 
 namespace testutil {
@@ -74,6 +75,16 @@ inline std::vector<uint32_t> classic_bpe(const lexaro::Vocab& v, std::string_vie
     std::vector<uint32_t> ids;
     for (std::string_view p : parts) ids.push_back(v.find_id(p));
     return ids;
+}
+
+// Longest prefix tokens one after another, without the pair test: where this differs from the result,
+// the encoder had to search further than its greedy pass.
+inline std::vector<uint32_t> greedy(const lexaro::Vocab& v, std::string_view s) {
+    std::vector<uint32_t> out;
+    const auto* p = reinterpret_cast<const uint8_t*>(s.data());
+    for (size_t pos = 0; pos < s.size(); pos += v.token_len[out.back()])
+        out.push_back(lexaro::nm_mb(v, p + pos, s.size() - pos));
+    return out;
 }
 
 // The built-in cl100k_base (0) or o200k_base (1) vocabulary, built once.
