@@ -15,7 +15,7 @@ enum Phase : uint8_t {
     WALK_START,  // the first entries of the walk at pos (pair2 or cp3 tables)
     WALK_EDGE2,  // the edge2 entry of the node and the next two bytes
     WALK_EDGE1,  // the edge1 entry of the node and the next byte
-    PAIR_TEST,   // the memo of the pair (last id, next)
+    PAIR_TEST,   // the memo of the pair (last id, next), and the two tokens' split entries
     PIECE_DONE,
 };
 
@@ -68,6 +68,9 @@ constexpr uint32_t MAX_STEPPED_SEARCH = 63;
 [[gnu::always_inline]] inline void test_pair(const Vocab& v, StepPiece& s, uint32_t u, uint32_t end) {
     s.next = u;
     s.memo = fetch_pair_memo(v, s.ids[s.n - 1], u);
+    // A memo miss tests the pair from the two tokens' split entries.
+    __builtin_prefetch(v.split.data() + s.ids[s.n - 1]);
+    __builtin_prefetch(v.split.data() + u);
     // The walk after u is fetched too: the pair test almost always passes.
     if (end < s.len) fetch_walk_start(v, s.p + end, s.len - end);
     s.phase = PAIR_TEST;
