@@ -25,7 +25,7 @@ void encode_alone(const Vocab& v, MissBatch& b, size_t k) {
     std::vector<uint32_t>& ids = scratch().resumed;
     ids.clear();
     encode_uncached(v, b.pieces[k].p, b.pieces[k].len, ids);
-    std::copy(ids.begin(), ids.end(), b.ids[k]);  // often none: bytes without a token are dropped
+    std::copy(ids.begin(), ids.end(), b.pieces[k].ids);  // often none: bytes without a token are dropped
     b.n_ids[k] = uint32_t(ids.size());
 }
 
@@ -40,7 +40,7 @@ void splice_ids(const MissBatch& b, size_t total, std::vector<uint32_t>& out) {
         const size_t pos = b.pieces[k].out_pos;
         if (end > pos) std::memmove(o + pos + shift, o + pos, (end - pos) * sizeof(uint32_t));
         shift -= b.n_ids[k];
-        std::memcpy(o + pos + shift, b.ids[k], b.n_ids[k] * sizeof(uint32_t));
+        std::memcpy(o + pos + shift, b.pieces[k].ids, b.n_ids[k] * sizeof(uint32_t));
         end = pos;
     }
 }
@@ -58,7 +58,7 @@ void resolve_misses(PretokenCache& cache, const Vocab& v, MissBatch& b, std::vec
             encode_alone(v, b, k);
             continue;
         }
-        start_step_piece(v, b.steps[going], b.pieces[k].p, b.pieces[k].len, b.ids[k]);
+        start_step_piece(v, b.steps[going], b.pieces[k].p, b.pieces[k].len, b.pieces[k].ids);
         b.stepped[going++] = uint8_t(k);
     }
     encode_interleaved(v, b.steps, going);
@@ -67,15 +67,16 @@ void resolve_misses(PretokenCache& cache, const Vocab& v, MissBatch& b, std::vec
     for (size_t k = 0; k < b.count; ++k) {
         const MissedPiece& m = b.pieces[k];
         if (copy_of[k] == k) {
-            store_piece(cache, m.p, m.len, m.h, m.key, b.ids[k], b.n_ids[k]);
+            if (m.len <= LONG_MAX_PIECE) store_piece(cache, m.p, m.len, m.h, m.key, m.ids, b.n_ids[k]);
         } else {
             b.n_ids[k] = b.n_ids[copy_of[k]];
-            std::memcpy(b.ids[k], b.ids[copy_of[k]], b.n_ids[k] * sizeof(uint32_t));
+            std::memcpy(m.ids, b.pieces[copy_of[k]].ids, b.n_ids[k] * sizeof(uint32_t));
         }
         total += b.n_ids[k];
     }
     splice_ids(b, total, out);
     b.count = 0;
+    b.used = 0;
 }
 
 }  // namespace lexaro

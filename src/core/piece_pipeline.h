@@ -103,20 +103,29 @@ private:
 
     [[gnu::always_inline]] void encode(const PendingPiece& pp) {
         if (pp.len > CACHE_MAX_PIECE) {
-            if (pp.len > LONG_MAX_PIECE) return encode_uncached(v, pp.p, pp.len, out);
+            if (pp.len > LONG_MAX_PIECE) return encode_long(pp);
             if (append_long_cached(cache, pp.p, pp.len, pp.h, out)) return;
-            return defer(pp, {0, 0});
+            return defer(pp, {0, 0}, pp.h);
         }
         const CacheSlot* s = pp.home;
         if (s[0].key_lo == pp.key.lo && s[0].key_hi == pp.key.hi) return append_slot_ids(s[0], out);
         if (s[1].key_lo == pp.key.lo && s[1].key_hi == pp.key.hi) return append_slot_ids(s[1], out);
         if (append_cold_cached(cache, pp.p, pp.len, pp.h, pp.key, out)) return;
-        defer(pp, pp.key);
+        defer(pp, pp.key, pp.h);
     }
 
-    void defer(const PendingPiece& pp, CacheKey key) {
-        misses->pieces[misses->count++] = {pp.p, pp.len, out.size(), pp.h, key};
-        if (misses->count == MISS_BATCH) resolve();
+    // A piece longer than any cache entry is encoded with the batch, or alone if it is very long.
+    [[gnu::noinline]] void encode_long(const PendingPiece& pp) {
+        if (pp.len > MISS_MAX_PIECE) return encode_uncached(v, pp.p, pp.len, out);
+        defer(pp, {0, 0}, 0);
+    }
+
+    void defer(const PendingPiece& pp, CacheKey key, uint64_t h) {
+        MissBatch& b = *misses;
+        if (b.used + pp.len > MISS_ROOM) resolve();  // only after pieces longer than a cache entry
+        b.pieces[b.count++] = {pp.p, pp.len, out.size(), h, key, b.room + b.used};
+        b.used += pp.len;
+        if (b.count == MISS_BATCH) resolve();
     }
 };
 

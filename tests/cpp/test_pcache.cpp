@@ -507,6 +507,8 @@ TEST(pipeline_gives_the_ids_of_piece_by_piece_encoding_and_a_sound_table) {
             if (i % 4 == 0) pieces.push_back(s + s + s + "\xc3\xa9");       // 20 bytes: the long region
             if (i % 5 == 0) pieces.push_back("\xe4\xb8\x80" + s + "\xce");  // short, high bytes, invalid UTF-8
             if (i % 7 == 0) pieces.push_back(s + std::string(60, 'x'));     // over 56 bytes: not cached
+            if (i % 11 == 0) pieces.push_back(std::string(200 + rng() % 800, 'y') + s);  // fill the batch's room
+            if (i % 97 == 0) pieces.push_back(s + std::string(MISS_MAX_PIECE, 'z'));     // too long for a batch
         }
         const std::vector<uint32_t> want = piece_by_piece(v, one, pieces);
         CHECK(through_pipeline(v, piped, pieces) == want);
@@ -528,6 +530,7 @@ TEST(pipeline_with_a_vocabulary_that_lacks_bytes) {
         std::string s;
         for (int k = 1 + int(rng() % 6); k > 0; --k) s += "ab xz\xc3"[rng() % (i < 200 ? 2 : 6) + (i < 200 ? 3 : 0)];
         pieces.push_back(s);
+        if (i % 50 == 0) pieces.push_back(std::string(100, 'a') + s);  // not cached, encoded with the batch
     }
     PretokenCache one(996, uint64_t(1) << 16), piped(995, uint64_t(1) << 16);
     const std::vector<uint32_t> want = piece_by_piece(v, one, pieces);
