@@ -187,7 +187,9 @@ uint32_t long_check(uint64_t h) { return uint32_t(h >> 32) | 1; }  // never 0, t
 LongSlot* claim_long(CacheRegion<LongSlot>& r, uint64_t h, size_t span) {
     LongSlot* set = r.slots + long_set(r, h);
     for (uint64_t k = 0; k + span <= LONG_WAYS; k += long_step(set[k])) {
-        if (set[k].check == 0 && (span == 1 || set[k + 1].check == 0)) {  // after a free slot: a header or free
+        uint64_t free = 0;  // after a free slot comes a header or another free slot
+        while (free < span && set[k + free].check == 0) ++free;
+        if (free == span) {
             r.filled += span;
             return set + k;
         }

@@ -4,8 +4,9 @@
 // One table of `slot_count` 32-byte units holds two regions. The first half is the short region: 32-byte
 // slots for pieces of at most 15 bytes with at most six ids (most pieces of most text), looked up with one
 // masked 16-byte load. The second half is the long region: 64-byte slots in sets of four for pieces of
-// valid UTF-8 of up to 56 bytes (words of scripts with multi-byte letters, and short non-ASCII pieces of more
-// than six ids); an entry whose ids and bytes need more than one slot takes two. Each region starts small
+// valid UTF-8 of up to 120 bytes (words of scripts with multi-byte letters, phrases of scripts written without
+// spaces, and short non-ASCII pieces of more than six ids); an entry whose ids and bytes need more than one
+// slot takes as many as they fill, up to the whole set. Each region starts small
 // and grows fourfold within its half once a quarter full, so a short text makes resident only the pages its
 // own pieces need; entries move along when a region grows.
 #pragma once
@@ -39,27 +40,30 @@ inline constexpr uint64_t LONG_HINT = 0x80;    // a short piece of that home liv
 inline constexpr uint64_t SLOT_HINTS = SECOND_HINT | LONG_HINT;
 
 inline constexpr size_t CACHE_MAX_PIECE = 15;  // short region
-inline constexpr size_t LONG_MAX_PIECE = 56;   // long region
+inline constexpr size_t LONG_MAX_PIECE = 120;  // long region (a multiple of 8: hashed a word at a time)
 inline constexpr size_t LONG_HEADER = 8;
 inline constexpr size_t LONG_SLOT_BYTES = 64;
 
 // One slot of the long region. An entry is a header and its data: the ids, then the piece's bytes. Most
-// entries fit in one slot; a longer one runs on through the next slot of its set, which then has no
-// header of its own.
+// entries fit in one slot; a longer one runs on through the next slots of its set, which then have no
+// header of their own.
 struct alignas(64) LongSlot {
     uint32_t check;  // high half of the piece's hash; 0 for an empty slot
-    uint8_t len;     // piece length, 1-56
+    uint8_t len;     // piece length, 1 to LONG_MAX_PIECE
     uint8_t n;       // number of ids
-    uint8_t more;    // 1 when the entry runs on into the next slot, else 0 (and 0 in an empty slot)
+    uint8_t more;    // slots the entry runs on into after this one, 0 to 3 (0 in an empty slot)
     uint8_t unused;
     uint32_t data[(LONG_SLOT_BYTES - LONG_HEADER) / 4];
 };
 static_assert(sizeof(LongSlot) == LONG_SLOT_BYTES);
 
-// Slots taken by the entry of a piece of `len` bytes and `n` ids: one or two.
-inline size_t long_span(size_t len, size_t n) { return LONG_HEADER + len + 4 * n <= LONG_SLOT_BYTES ? 1 : 2; }
+// Slots taken by the entry of a piece of `len` bytes and `n` ids: one to LONG_WAYS.
+inline size_t long_span(size_t len, size_t n) {
+    return (LONG_HEADER + len + 4 * n + LONG_SLOT_BYTES - 1) / LONG_SLOT_BYTES;
+}
+inline constexpr uint64_t LONG_WAYS = 4;
 inline bool fits_long(size_t len, size_t n) {
-    return len <= LONG_MAX_PIECE && LONG_HEADER + len + 4 * n <= 2 * LONG_SLOT_BYTES;
+    return len <= LONG_MAX_PIECE && LONG_HEADER + len + 4 * n <= LONG_WAYS * LONG_SLOT_BYTES;
 }
 // From a header or an empty slot to the next one.
 inline size_t long_step(const LongSlot& s) { return 1 + s.more; }
@@ -83,8 +87,7 @@ struct CacheRegion {
     uint64_t mask() const { return active - 1; }
 };
 
-// The long region is set-associative: sets of LONG_WAYS slots, 256 bytes, holding two to four entries.
-inline constexpr uint64_t LONG_WAYS = 4;
+// The long region is set-associative: sets of LONG_WAYS slots, 256 bytes, holding one to four entries.
 inline uint64_t long_set(const CacheRegion<LongSlot>& r, uint64_t h) { return (h >> r.shift) & ~(LONG_WAYS - 1); }
 inline uint64_t long_victim(uint64_t h) { return (h >> 8) & (LONG_WAYS - 1); }
 

@@ -120,9 +120,16 @@ private:
         defer(pp, {0, 0}, 0);
     }
 
+    // Only after pieces longer than a cache entry: the batch has no room left for this piece. The batch may
+    // hold a copy of it, which it stores, so the piece is looked up again rather than stored twice.
+    [[gnu::noinline]] void encode_after_resolving(const PendingPiece& pp) {
+        resolve();
+        encode(pp);
+    }
+
     void defer(const PendingPiece& pp, CacheKey key, uint64_t h) {
         MissBatch& b = *misses;
-        if (b.used + pp.len > MISS_ROOM) resolve();  // only after pieces longer than a cache entry
+        if (b.used + pp.len > MISS_ROOM) return encode_after_resolving(pp);
         b.pieces[b.count++] = {pp.p, pp.len, out.size(), h, key, b.room + b.used};
         b.used += pp.len;
         if (b.count == MISS_BATCH) resolve();

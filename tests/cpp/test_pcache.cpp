@@ -147,22 +147,23 @@ TEST(short_and_long_pieces) {
     const std::string stray = "\x05\x06\x07\x01\x02\x03\x04\xa9", stray20 = " abcdefghijklmnopqr\xff";
     CHECK(same_ids_twice(v, c, stray) && !in_long(c, stray) && !in_short(c, stray));
     CHECK(same_ids_twice(v, c, stray20) && !in_long(c, stray20));
-    // the long region's limits: 56 bytes, and the piece with its ids in two slots
+    // the long region's limits: LONG_MAX_PIECE bytes, and the piece with its ids in the four slots of a set
     const std::string cyr28 =
         " \xd0\xbf\xd1\x80\xd0\xb5\xd0\xb4\xd1\x81\xd1\x82\xd0\xb0\xd0\xb2\xd0\xb8\xd1\x82\xd0\xb5\xd0\xbb\xd1\x8c\xd1"
         "\x81\xd1\x82\xd0\xb2\xd0\xbe";
     CHECK(cyr28.size() > CACHE_MAX_PIECE && cyr28.size() <= LONG_MAX_PIECE);
     CHECK(same_ids_twice(v, c, cyr28) && in_long(c, cyr28));
-    std::string p56(56, 'a'), p57(57, 'a');
-    p56[0] = p57[0] = ' ';
-    CHECK(same_ids_twice(v, c, p56) && in_long(c, p56));
-    CHECK(same_ids_twice(v, c, p57) && !in_long(c, p57));
-    std::string too_many;  // control bytes, one id each: an entry of 8 + 25 + 4 * 25 bytes; 24 just fit
-    for (int i = 0; i < 25; ++i) too_many += char(1 + i % 8);
-    const std::string two_slots = too_many.substr(0, 24);
-    CHECK_EQ(direct_ids(v, two_slots).size(), size_t(24));
-    CHECK_EQ(direct_ids(v, too_many).size(), size_t(25));
-    CHECK(same_ids_twice(v, c, two_slots) && in_long(c, two_slots));
+    std::string longest(LONG_MAX_PIECE, 'a'), too_long(LONG_MAX_PIECE + 1, 'a');
+    longest[0] = too_long[0] = ' ';
+    CHECK(same_ids_twice(v, c, longest) && in_long(c, longest));
+    CHECK(same_ids_twice(v, c, too_long) && !in_long(c, too_long));
+    std::string too_many;  // control bytes, one id each: an entry of 8 + 50 + 4 * 50 bytes; 49 just fit
+    for (int i = 0; i < 50; ++i) too_many += char(1 + i % 8);
+    const std::string four_slots = too_many.substr(0, 49);
+    CHECK_EQ(direct_ids(v, four_slots).size(), size_t(49));
+    CHECK_EQ(direct_ids(v, too_many).size(), size_t(50));
+    CHECK(same_ids_twice(v, c, four_slots) && in_long(c, four_slots));
+    CHECK_EQ(long_span(four_slots.size(), 49), LONG_WAYS);
     CHECK(same_ids_twice(v, c, too_many) && !in_long(c, too_many) && !in_short(c, too_many));
     // a disabled cache is never probed and encodes the same
     PretokenCache off;
@@ -506,9 +507,10 @@ TEST(pipeline_gives_the_ids_of_piece_by_piece_encoding_and_a_sound_table) {
                 pieces.push_back(pieces[pieces.size() - 1 - rng() % std::min<size_t>(pieces.size(), 3 * MISS_BATCH)]);
             if (i % 4 == 0) pieces.push_back(s + s + s + "\xc3\xa9");       // 20 bytes: the long region
             if (i % 5 == 0) pieces.push_back("\xe4\xb8\x80" + s + "\xce");  // short, high bytes, invalid UTF-8
-            if (i % 7 == 0) pieces.push_back(s + std::string(60, 'x'));     // over 56 bytes: not cached
-            if (i % 11 == 0) pieces.push_back(std::string(200 + rng() % 800, 'y') + s);  // fill the batch's room
-            if (i % 97 == 0) pieces.push_back(s + std::string(MISS_MAX_PIECE, 'z'));     // too long for a batch
+            if (i % 7 == 0) pieces.push_back(s + std::string(60, 'x'));     // the long region's longer entries
+            if (i % 13 == 0) pieces.push_back(s + std::string(20 + rng() % 26, '\x01'));  // two to four slots
+            if (i % 11 == 0) pieces.push_back(std::string(200 + rng() % 800, 'y') + s);   // fill the batch's room
+            if (i % 97 == 0) pieces.push_back(s + std::string(MISS_MAX_PIECE, 'z'));      // too long for a batch
         }
         const std::vector<uint32_t> want = piece_by_piece(v, one, pieces);
         CHECK(through_pipeline(v, piped, pieces) == want);
@@ -518,6 +520,46 @@ TEST(pipeline_gives_the_ids_of_piece_by_piece_encoding_and_a_sound_table) {
         CHECK(through_pipeline(v, piped, pieces) == want);
         CHECK(table_is_sound(v, piped));
     }
+}
+
+TEST(a_piece_met_again_when_the_batch_is_out_of_room_is_stored_once) {
+    // Two long pieces that the cache does not keep fill the batch's room around a new piece; its copy then
+    // finds no room, and the batch that holds the first copy is resolved before the copy can wait.
+    const Vocab& v = tok(0).vocab;
+    PretokenCache c(992, uint64_t(1) << 15), one(991, uint64_t(1) << 15);
+    const std::string word = " \xd0\xbf\xd1\x80\xd0\xb5\xd0\xb4\xd1\x81\xd1\x82\xd0\xb0\xd0\xb2";  // 17 bytes
+    std::vector<std::string> pieces{std::string(1000, 'y'), word, std::string(1020, 'y'), word};
+    CHECK(1000 + word.size() + 1020 <= MISS_ROOM && 1000 + 2 * word.size() + 1020 > MISS_ROOM);
+    for (int i = 0; i < 10; ++i) pieces.push_back(" w" + std::to_string(i));
+    CHECK(through_pipeline(v, c, pieces) == piece_by_piece(v, one, pieces));
+    CHECK(in_long(c, word) && table_is_sound(v, c));
+}
+
+TEST(long_entries_of_three_and_four_slots) {
+    // An entry of four slots fills its set; a one-slot piece then replaces it, and an entry of three slots
+    // must find three free slots side by side or replace what is in its way.
+    const Vocab& v = tok(0).vocab;
+    PretokenCache c(989, uint64_t(1) << 15);
+    const auto home = [&](const std::string& s) { return long_home(c, s); };
+    const std::string four = same_home(80, 1, home, of_span(v, 4))[0];
+    const uint64_t f = home(four);
+    std::mt19937 rng(23);
+    std::string one, three;
+    while (one.empty() || three.empty()) {
+        std::string s = random_word(rng, 16);
+        uint8_t key[LONG_MAX_PIECE] = {};
+        std::memcpy(key, s.data(), s.size());
+        if (one.empty() && home(s) == f && of_span(v, 1)(s) && long_victim(long_hash(key, s.size())) == 2) one = s;
+        s = random_word(rng, 50);
+        if (three.empty() && home(s) == f && of_span(v, 3)(s)) three = s;
+    }
+    CHECK(same_ids_twice(v, c, four) && long_piece(c.long_slots.slots[f]) == four && c.long_slots.filled == 4);
+    CHECK(same_ids_twice(v, c, one) && !in_long(c, four) && long_piece(c.long_slots.slots[f + 2]) == one);
+    CHECK_EQ(c.long_slots.filled, uint64_t(1));
+    // slots 0, 1 and 3 are free, but not three side by side: the three-slot entry replaces the one in slot 2
+    CHECK(same_ids_twice(v, c, three) && in_long(c, three) && !in_long(c, one));
+    CHECK_EQ(c.long_slots.filled, uint64_t(3));
+    CHECK(table_is_sound(v, c));
 }
 
 TEST(pipeline_with_a_vocabulary_that_lacks_bytes) {
