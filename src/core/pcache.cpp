@@ -181,19 +181,31 @@ void place_short(CacheRegion<CacheSlot>& r, uint64_t h, const CacheSlot* fresh) 
 
 uint32_t long_check(uint64_t h) { return uint32_t(h >> 32) | 1; }  // never 0, the mark of an empty slot
 
-// Room for an entry of `span` slots in the set of hash h: the first free slots that hold it, else the ones
-// that other bits of the hash pick (so that pieces of one set replace different slots), emptied of every
-// entry that has a slot among them. The slots returned are zero; `filled` counts them.
+// The first `span` free slots side by side in a set, or null. After a free slot comes a header or another
+// free slot.
+LongSlot* free_slots(LongSlot* set, size_t span) {
+    for (uint64_t k = 0; k + span <= LONG_WAYS; k += long_step(set[k])) {
+        uint64_t free = 0;
+        while (free < span && set[k + free].check == 0) ++free;
+        if (free == span) return set + k;
+    }
+    return nullptr;
+}
+
+// Room for an entry of `span` slots for hash h: free slots of its set, else of its other set (which its set
+// then marks), else the slots of its set that other bits of the hash pick (so that pieces of one set replace
+// different slots), emptied of every entry that has a slot among them. The slots returned are zero but for
+// a set's mark; `filled` counts them.
 LongSlot* claim_long(CacheRegion<LongSlot>& r, uint64_t h, size_t span) {
     LongSlot* set = r.slots + long_set(r, h);
-    for (uint64_t k = 0; k + span <= LONG_WAYS; k += long_step(set[k])) {
-        uint64_t free = 0;  // after a free slot comes a header or another free slot
-        while (free < span && set[k + free].check == 0) ++free;
-        if (free == span) {
-            r.filled += span;
-            return set + k;
-        }
+    LongSlot* room = free_slots(set, span);
+    if (room == nullptr) {
+        LongSlot* other = r.slots + long_other_set(r, h);
+        if (other != set && (room = free_slots(other, span)) != nullptr) set[0].spilled = 1;
     }
+    r.filled += span;
+    if (room != nullptr) return room;
+    const uint8_t spilled = set[0].spilled;
     const uint64_t at = std::min<uint64_t>(long_victim(h), LONG_WAYS - span);
     for (uint64_t k = 0; k < LONG_WAYS;) {
         const size_t taken = long_step(set[k]);
@@ -203,14 +215,17 @@ LongSlot* claim_long(CacheRegion<LongSlot>& r, uint64_t h, size_t span) {
         }
         k += taken;
     }
-    r.filled += span;
+    set[0].spilled = spilled;
     return set + at;
 }
 
 // An entry moved as it is (growth).
 void place_long(CacheRegion<LongSlot>& r, uint64_t h, const LongSlot* entry) {
     const size_t span = long_step(*entry);
-    std::memcpy(static_cast<void*>(claim_long(r, h, span)), entry, span * sizeof(LongSlot));
+    LongSlot* room = claim_long(r, h, span);
+    const uint8_t spilled = room->spilled;
+    std::memcpy(static_cast<void*>(room), entry, span * sizeof(LongSlot));
+    room->spilled = spilled;
 }
 
 uint64_t short_hash_of(const CacheSlot& s) { return cache_hash({s.key_lo, s.key_hi}); }
@@ -310,13 +325,20 @@ namespace {
 
 bool has_high_byte(CacheKey k) { return ((k.lo | (k.hi & 0x00FFFFFFFFFFFFFFull)) & 0x8080808080808080ull) != 0; }
 
-// The long region's slot for a piece of `len` bytes at `key`, or null.
-const LongSlot* find_long(const CacheRegion<LongSlot>& r, const uint8_t* key, size_t len, uint64_t h) {
-    const uint32_t check = long_check(h);
-    const LongSlot* s = r.slots + long_set(r, h);
+const LongSlot* find_in_set(const LongSlot* s, uint32_t check, const uint8_t* key, size_t len) {
     for (uint64_t k = 0; k < LONG_WAYS; k += long_step(s[k]))
         if (s[k].check == check && s[k].len == len && std::memcmp(long_key(s[k]), key, len) == 0) return &s[k];
     return nullptr;
+}
+
+// The long region's slot for a piece of `len` bytes at `key`, or null: its set, then its other set where
+// the set says an entry went there.
+const LongSlot* find_long(const CacheRegion<LongSlot>& r, const uint8_t* key, size_t len, uint64_t h) {
+    const uint32_t check = long_check(h);
+    const LongSlot* set = r.slots + long_set(r, h);
+    if (const LongSlot* found = find_in_set(set, check, key, len)) return found;
+    if (set[0].spilled == 0) return nullptr;
+    return find_in_set(r.slots + long_other_set(r, h), check, key, len);
 }
 
 void append_long_ids(const LongSlot& s, std::vector<uint32_t>& out) {

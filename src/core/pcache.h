@@ -6,10 +6,11 @@
 // masked 16-byte load. The second half is the long region: 64-byte slots in sets of four for pieces of
 // valid UTF-8 of up to 120 bytes (words of scripts with multi-byte letters, phrases of scripts written without
 // spaces, and short non-ASCII pieces of more than six ids); an entry whose ids and bytes need more than one
-// slot takes as many as they fill, up to the whole set. Each region starts small
-// and grows fourfold within its half once a quarter full, so a short text makes resident only the pages its
-// own pieces need; entries move along when a region grows.
+// slot takes as many as they fill, up to the whole set, and an entry whose set is full may go to a second
+// set. Each region starts small and grows fourfold within its half once a quarter full, so a short text
+// makes resident only the pages its own pieces need; entries move along when a region grows.
 #pragma once
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -48,11 +49,12 @@ inline constexpr size_t LONG_SLOT_BYTES = 64;
 // entries fit in one slot; a longer one runs on through the next slots of its set, which then have no
 // header of their own.
 struct alignas(64) LongSlot {
-    uint32_t check;  // high half of the piece's hash; 0 for an empty slot
-    uint8_t len;     // piece length, 1 to LONG_MAX_PIECE
-    uint8_t n;       // number of ids
-    uint8_t more;    // slots the entry runs on into after this one, 0 to 3 (0 in an empty slot)
-    uint8_t unused;
+    uint32_t check;   // high half of the piece's hash; 0 for an empty slot
+    uint8_t len;      // piece length, 1 to LONG_MAX_PIECE
+    uint8_t n;        // number of ids
+    uint8_t more;     // slots the entry runs on into after this one, 0 to 3 (0 in an empty slot)
+    uint8_t spilled;  // in the first slot of a set, header or empty: 1 once an entry of this set went to its
+                      // other set (long_other_set); kept whatever the slot holds
     uint32_t data[(LONG_SLOT_BYTES - LONG_HEADER) / 4];
 };
 static_assert(sizeof(LongSlot) == LONG_SLOT_BYTES);
@@ -88,7 +90,12 @@ struct CacheRegion {
 };
 
 // The long region is set-associative: sets of LONG_WAYS slots, 256 bytes, holding one to four entries.
+// An entry whose set has no room goes to its other set if that one has, and only then replaces entries of
+// its own set: pieces that share a full set no longer push each other out on every pass.
 inline uint64_t long_set(const CacheRegion<LongSlot>& r, uint64_t h) { return (h >> r.shift) & ~(LONG_WAYS - 1); }
+inline uint64_t long_other_set(const CacheRegion<LongSlot>& r, uint64_t h) {
+    return (std::rotl(h, 24) >> r.shift) & ~(LONG_WAYS - 1);
+}
 inline uint64_t long_victim(uint64_t h) { return (h >> 8) & (LONG_WAYS - 1); }
 
 struct PretokenCache {

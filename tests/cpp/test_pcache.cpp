@@ -89,10 +89,15 @@ uint64_t short_home(const PretokenCache& c, std::string_view s) {
     return c.short_slots.home(cache_hash(cache_key(bytes(s), s.size())));
 }
 
-uint64_t long_home(const PretokenCache& c, std::string_view s) {
+uint64_t long_hash_of(std::string_view s) {
     uint8_t key[LONG_MAX_PIECE] = {};
     std::memcpy(key, s.data(), s.size());
-    return long_set(c.long_slots, long_hash(key, s.size()));
+    return long_hash(key, s.size());
+}
+
+uint64_t long_home(const PretokenCache& c, std::string_view s) { return long_set(c.long_slots, long_hash_of(s)); }
+uint64_t long_other(const PretokenCache& c, std::string_view s) {
+    return long_other_set(c.long_slots, long_hash_of(s));
 }
 
 // Distinct pieces of a space and `letters` random letters, those that `keep` accepts, until `count` of
@@ -228,22 +233,58 @@ std::function<bool(const std::string&)> of_span(const Vocab& v, size_t span) {
     };
 }
 
-TEST(four_long_slots_then_replacement_by_the_hash) {
+const LongSlot* findable_long(const PretokenCache& c, std::string_view s);
+bool table_is_sound(const Vocab& v, const PretokenCache& c);
+
+// Fills the long set that starts at slot `set` with one-slot pieces of that set, so that no piece spills
+// into it; returns them.
+std::vector<std::string> fill_long_set(const Vocab& v, PretokenCache& c, uint64_t set) {
+    std::mt19937 rng{uint32_t(set)};
+    std::vector<std::string> fill;
+    const auto free_in_set = [&] {
+        uint64_t n = 0;
+        for (uint64_t k = 0; k < LONG_WAYS; k += long_step(c.long_slots.slots[set + k]))
+            n += c.long_slots.slots[set + k].check == 0;
+        return n;
+    };
+    while (free_in_set() > 0) {
+        const std::string s = random_word(rng, 16);
+        if (long_home(c, s) == set && of_span(v, 1)(s) && !in_long(c, s)) {
+            piece_ids(v, c, s);
+            fill.push_back(s);
+        }
+    }
+    return fill;
+}
+
+TEST(four_long_slots_then_a_spill_then_replacement_by_the_hash) {
     const Vocab& v = tok(0).vocab;
     PretokenCache c(997, uint64_t(1) << 15);
     const std::vector<std::string> group =
-        same_home(16, 5, [&](const std::string& s) { return long_home(c, s); }, of_span(v, 1));
+        same_home(16, 6, [&](const std::string& s) { return long_home(c, s); }, of_span(v, 1));
     const uint64_t f = long_home(c, group[0]);
     for (int i = 0; i < 4; ++i) piece_ids(v, c, group[i]);
     for (uint64_t k = 0; k < LONG_WAYS; ++k) CHECK(long_piece(c.long_slots.slots[f + k]) == group[k]);
-    piece_ids(v, c, group[4]);  // all four taken: the slot that the new piece's hash picks is replaced
+    CHECK(c.long_slots.slots[f].spilled == 0);
+    // all four taken: the fifth goes to its other set, which the set marks, and is found there
+    const uint64_t other = long_other(c, group[5]);
+    CHECK(other != f);
+    CHECK(same_ids_twice(v, c, group[5]) && c.long_slots.slots[f].spilled == 1);
+    CHECK(findable_long(c, group[5]) != nullptr && findable_long(c, group[5]) >= c.long_slots.slots + other &&
+          findable_long(c, group[5]) < c.long_slots.slots + other + LONG_WAYS);
+    CHECK(table_is_sound(v, c));
+    // with the other set full too, the slot that the new piece's hash picks is replaced
+    fill_long_set(v, c, long_other(c, group[4]));
+    piece_ids(v, c, group[4]);
     uint8_t key[LONG_MAX_PIECE] = {};
     std::memcpy(key, group[4].data(), group[4].size());
     const uint64_t victim = long_victim(long_hash(key, group[4].size()));
     CHECK(in_long(c, group[4]) && !in_long(c, group[victim]));
     for (uint64_t k = 0; k < LONG_WAYS; ++k)
         if (k != victim) CHECK(in_long(c, group[k]));
-    CHECK(same_ids_twice(v, c, group[victim]));
+    CHECK(c.long_slots.slots[f].spilled == 1);  // the mark stays with the slot whatever it holds
+    CHECK(findable_long(c, group[5]) != nullptr);
+    CHECK(table_is_sound(v, c));
 }
 
 bool findable_short(const PretokenCache& c, std::string_view s) {
@@ -297,16 +338,20 @@ TEST(regions_grow_as_they_fill_and_keep_their_entries) {
     for (uint64_t i = 0; i < 8; ++i) CHECK(same_ids_twice(v, c, shorts[i] + shorts[i] + shorts[i]));
 }
 
-// The long region's slot of a piece, looked up in its own set as the encoder does, or null.
+// The long region's slot of a piece, looked up as the encoder does (its set, then its other set where the
+// set is marked), or null.
 const LongSlot* findable_long(const PretokenCache& c, std::string_view s) {
-    const LongSlot* set = c.long_slots.slots + long_home(c, s);
-    for (uint64_t k = 0; k < LONG_WAYS;) {
-        if (set[k].check == 0) {
-            ++k;
-            continue;
+    for (uint64_t start : {long_home(c, s), long_other(c, s)}) {
+        const LongSlot* set = c.long_slots.slots + start;
+        for (uint64_t k = 0; k < LONG_WAYS;) {
+            if (set[k].check == 0) {
+                ++k;
+                continue;
+            }
+            if (long_piece(set[k]) == s) return &set[k];
+            k += long_step(set[k]);
         }
-        if (long_piece(set[k]) == s) return &set[k];
-        k += long_step(set[k]);
+        if (c.long_slots.slots[long_home(c, s)].spilled == 0) break;
     }
     return nullptr;
 }
@@ -328,13 +373,17 @@ TEST(short_pieces_of_many_ids_in_the_long_region_through_growth) {
     }
     for (const std::string& s : pieces) CHECK(piece_ids(v, c, s) == direct_ids(v, s));
     CHECK(c.long_slots.active > LONG_START_SLOTS);  // it grew on the way
-    // Every entry sits in the set of its stored piece (these entries take one slot each); a piece not found
-    // lost its slot to a replacement in a set that was full then, before or after a growth spread it.
+    // Every entry sits in the set of its stored piece, or in its other set which that set marks (these
+    // entries take one slot each); a piece not found lost its slot to a replacement in a set that was full
+    // then, with its other set, before or after a growth spread it.
     size_t entries = 0, placed = 0, lost = 0;
     for (const LongSlot* s : long_entries(c)) {
         ++entries;
         const uint64_t i = uint64_t(s - c.long_slots.slots);
-        placed += long_home(c, long_piece(*s)) == (i & ~(LONG_WAYS - 1)) && long_span(s->len, s->n) == 1;
+        const std::string piece = long_piece(*s);
+        const uint64_t at = i & ~(LONG_WAYS - 1), home = long_home(c, piece);
+        const bool spilled = at == long_other(c, piece) && c.long_slots.slots[home].spilled == 1;
+        placed += (at == home || spilled) && long_span(s->len, s->n) == 1;
     }
     for (const std::string& s : pieces) {
         CHECK(!in_short(c, s));
@@ -346,8 +395,8 @@ TEST(short_pieces_of_many_ids_in_the_long_region_through_growth) {
     for (size_t i = 0; i < pieces.size(); i += 53) CHECK(same_ids_twice(v, c, pieces[i]));
 }
 
-// Every entry of both regions holds the ids the encoder gives its piece, no piece is held twice, and
-// `filled` counts the occupied slots.
+// Every entry of both regions holds the ids the encoder gives its piece, no piece is held twice, every
+// long entry is where the lookup finds it, and `filled` counts the occupied slots.
 bool table_is_sound(const Vocab& v, const PretokenCache& c) {
     std::map<std::string, int> seen;
     uint64_t short_used = 0, long_used = 0;
@@ -367,6 +416,7 @@ bool table_is_sound(const Vocab& v, const PretokenCache& c) {
         long_used += long_span(s->len, s->n);
         if (long_step(*s) != long_span(s->len, s->n)) return false;
         const std::string piece = long_piece(*s);
+        if (findable_long(c, piece) != s) return false;  // an entry the lookup would miss
         if (std::vector<uint32_t>(long_ids(*s), long_ids(*s) + s->n) != direct_ids(v, piece) || seen[piece]++ > 0)
             return false;
     }
@@ -393,20 +443,26 @@ TEST(long_entries_of_one_and_two_slots_share_a_set) {
         std::memcpy(key, s.data(), s.size());
         return std::min<uint64_t>(long_victim(long_hash(key, s.size())), LONG_WAYS - span);
     };
+    // their other sets full, so that a piece that finds no room in this set replaces
+    std::vector<std::string> all = one;
+    all.insert(all.end(), two.begin(), two.end());
+    for (const std::string& s : all)
+        if (long_other(c, s) != f) fill_long_set(v, c, long_other(c, s));
+    const uint64_t filled_elsewhere = c.long_slots.filled;
     piece_ids(v, c, two[0]);
     piece_ids(v, c, two[1]);
     CHECK(long_piece(c.long_slots.slots[f]) == two[0] && long_piece(c.long_slots.slots[f + 2]) == two[1]);
-    CHECK_EQ(c.long_slots.filled, uint64_t(4));
+    CHECK_EQ(c.long_slots.filled - filled_elsewhere, uint64_t(4));
     // full: a one-slot piece removes the two-slot entry its slot belongs to and leaves the other half free
     const uint64_t at = victim(one[0], 1);
     CHECK(same_ids_twice(v, c, one[0]));
     CHECK(long_piece(c.long_slots.slots[f + at]) == one[0]);
     CHECK(in_long(c, two[at < 2 ? 1 : 0]) && !in_long(c, two[at < 2 ? 0 : 1]));
-    CHECK_EQ(c.long_slots.filled, uint64_t(3));
+    CHECK_EQ(c.long_slots.filled - filled_elsewhere, uint64_t(3));
     // the freed half takes the next one-slot piece without a replacement
     CHECK(same_ids_twice(v, c, one[1]));
     CHECK(in_long(c, one[0]) && in_long(c, one[1]) && in_long(c, two[at < 2 ? 1 : 0]));
-    CHECK_EQ(c.long_slots.filled, uint64_t(4));
+    CHECK_EQ(c.long_slots.filled - filled_elsewhere, uint64_t(4));
     // a two-slot piece in the full set: whatever it overlaps goes, the rest stays
     const uint64_t at2 = victim(two[2], 2);
     std::vector<std::string> kept;
@@ -535,6 +591,27 @@ TEST(a_piece_met_again_when_the_batch_is_out_of_room_is_stored_once) {
     CHECK(in_long(c, word) && table_is_sound(v, c));
 }
 
+TEST(entries_that_spilled_are_found_after_growth) {
+    // Entries of one to four slots in a small table: sets fill, entries spill into their other sets and
+    // the region grows, placing every entry again. Each entry left must be where the lookup finds it.
+    const Vocab& v = tok(1).vocab;
+    PretokenCache c(988, uint64_t(1) << 15);
+    std::mt19937 rng(31);
+    std::vector<std::string> pieces;
+    for (int i = 0; i < 6000; ++i) {
+        std::string s = random_word(rng, 5) + "\xc3\xa9";
+        s += std::string(rng() % 40, char(1 + rng() % 8));  // control bytes, an id each: one to four slots
+        pieces.push_back(s);
+    }
+    size_t spilled = 0;
+    for (const std::string& s : pieces) {
+        CHECK(piece_ids(v, c, s) == direct_ids(v, s));
+        spilled += c.long_slots.slots[long_home(c, s)].spilled;
+    }
+    CHECK(c.long_slots.active > LONG_START_SLOTS && spilled > 100);
+    CHECK(table_is_sound(v, c));
+}
+
 TEST(long_entries_of_three_and_four_slots) {
     // An entry of four slots fills its set; a one-slot piece then replaces it, and an entry of three slots
     // must find three free slots side by side or replace what is in its way.
@@ -553,12 +630,16 @@ TEST(long_entries_of_three_and_four_slots) {
         s = random_word(rng, 50);
         if (three.empty() && home(s) == f && of_span(v, 3)(s)) three = s;
     }
-    CHECK(same_ids_twice(v, c, four) && long_piece(c.long_slots.slots[f]) == four && c.long_slots.filled == 4);
+    for (const std::string& s : {one, three})
+        if (long_other(c, s) != f) fill_long_set(v, c, long_other(c, s));  // no room there: replace here
+    const uint64_t elsewhere = c.long_slots.filled;
+    CHECK(same_ids_twice(v, c, four) && long_piece(c.long_slots.slots[f]) == four);
+    CHECK_EQ(c.long_slots.filled - elsewhere, uint64_t(4));
     CHECK(same_ids_twice(v, c, one) && !in_long(c, four) && long_piece(c.long_slots.slots[f + 2]) == one);
-    CHECK_EQ(c.long_slots.filled, uint64_t(1));
+    CHECK_EQ(c.long_slots.filled - elsewhere, uint64_t(1));
     // slots 0, 1 and 3 are free, but not three side by side: the three-slot entry replaces the one in slot 2
     CHECK(same_ids_twice(v, c, three) && in_long(c, three) && !in_long(c, one));
-    CHECK_EQ(c.long_slots.filled, uint64_t(3));
+    CHECK_EQ(c.long_slots.filled - elsewhere, uint64_t(3));
     CHECK(table_is_sound(v, c));
 }
 
