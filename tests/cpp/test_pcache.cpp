@@ -276,9 +276,7 @@ TEST(four_long_slots_then_a_spill_then_replacement_by_the_hash) {
     // with the other set full too, the slot that the new piece's hash picks is replaced
     fill_long_set(v, c, long_other(c, group[4]));
     piece_ids(v, c, group[4]);
-    uint8_t key[LONG_MAX_PIECE] = {};
-    std::memcpy(key, group[4].data(), group[4].size());
-    const uint64_t victim = long_victim(long_hash(key, group[4].size()));
+    const uint64_t victim = long_victim(long_hash_of(group[4]));
     CHECK(in_long(c, group[4]) && !in_long(c, group[victim]));
     for (uint64_t k = 0; k < LONG_WAYS; ++k)
         if (k != victim) CHECK(in_long(c, group[k]));
@@ -439,9 +437,7 @@ TEST(long_entries_of_one_and_two_slots_share_a_set) {
         if (home(s) == f && of_span(v, 1)(s) && std::find(one.begin(), one.end(), s) == one.end()) one.push_back(s);
     }
     const auto victim = [](const std::string& s, size_t span) {
-        uint8_t key[LONG_MAX_PIECE] = {};
-        std::memcpy(key, s.data(), s.size());
-        return std::min<uint64_t>(long_victim(long_hash(key, s.size())), LONG_WAYS - span);
+        return std::min<uint64_t>(long_victim(long_hash_of(s)), LONG_WAYS - span);
     };
     // their other sets full, so that a piece that finds no room in this set replaces
     std::vector<std::string> all = one;
@@ -624,9 +620,7 @@ TEST(long_entries_of_three_and_four_slots) {
     std::string one, three;
     while (one.empty() || three.empty()) {
         std::string s = random_word(rng, 16);
-        uint8_t key[LONG_MAX_PIECE] = {};
-        std::memcpy(key, s.data(), s.size());
-        if (one.empty() && home(s) == f && of_span(v, 1)(s) && long_victim(long_hash(key, s.size())) == 2) one = s;
+        if (one.empty() && home(s) == f && of_span(v, 1)(s) && long_victim(long_hash_of(s)) == 2) one = s;
         s = random_word(rng, 50);
         if (three.empty() && home(s) == f && of_span(v, 3)(s)) three = s;
     }
