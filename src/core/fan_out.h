@@ -62,4 +62,42 @@ void for_each_text(size_t n, uint64_t threads, Work&& work, BeforeWorkers before
     if (fault) std::rethrow_exception(fault);
 }
 
+// Runs `side` on a thread of its own while the calling thread runs `main`, when this process may use more
+// than one processor; else, or when no thread can start, one after the other on the calling thread. A
+// fault in `side` is rethrown after both have ended.
+template <class Side, class Main>
+void run_side_by_side(Side&& side, Main&& main) {
+    if (available_parallelism() < 2) {
+        side();
+        return main();
+    }
+    std::exception_ptr fault;
+    std::thread helper;
+    try {
+        helper = std::thread([&] {
+            try {
+                side();
+            } catch (...) {
+                fault = std::current_exception();
+            }
+        });
+    } catch (const std::system_error&) {
+    } catch (const std::bad_alloc&) {
+    }
+    if (!helper.joinable()) {
+        side();
+        return main();
+    }
+    // The helper is joined however `main` ends, so that nothing it works on goes away under it.
+    struct JoinOnExit {
+        std::thread& t;
+        ~JoinOnExit() {
+            if (t.joinable()) t.join();
+        }
+    } join_on_exit{helper};
+    main();
+    helper.join();
+    if (fault) std::rethrow_exception(fault);
+}
+
 }  // namespace lexaro

@@ -7,6 +7,7 @@
 #include <new>
 #include <string>
 
+#include "core/fan_out.h"
 #include "core/le.h"
 #include "core/mb.h"
 #include "core/pages.h"
@@ -70,7 +71,7 @@ uint64_t longest_run(const Table<uint64_t>& table) {
 // The node of a prefix is created by the smallest id among the tokens with that prefix, and the nodes a
 // token creates have consecutive depths, which gives every node its number.
 struct Trie {
-    std::vector<uint32_t> path;       // path[token_offsets[t] + i]: the node after i + 1 bytes of t
+    Table<uint32_t> path;             // path[token_offsets[t] + i]: the node after i + 1 bytes of t
     std::vector<uint8_t> has_child;   // per node
     std::vector<uint32_t> cp3_child;  // per three-byte UTF-8 start (cp3_index): its node, 0 if none
     uint32_t nodes = 0;               // root included
@@ -81,20 +82,21 @@ bool build_trie(const Vocab& v, Trie& trie) {
     struct Keyed {
         uint64_t key;  // the first eight bytes, big-endian, zero-padded
         uint32_t id;
+        uint32_t offset;  // of the token's bytes: the loops below read them in sorted order, not by id
     };
     // Bucketed by the first two bytes (a counting sort), then each bucket sorted on its own.
-    std::vector<Keyed> keyed(n);
+    Table<Keyed> keyed(n);
     std::vector<uint32_t> bucket_start(65536 + 1, 0);
     for (uint32_t t = 0; t < n; ++t) {
         uint8_t head[8] = {};
         std::memcpy(head, v.token_bytes.data() + v.token_offsets[t], std::min<size_t>(8, v.token_len[t]));
         uint64_t key = 0;
         for (uint8_t c : head) key = key << 8 | c;
-        keyed[t] = {key, t};
+        keyed[t] = {key, t, v.token_offsets[t]};
         ++bucket_start[(key >> 48) + 1];
     }
     for (size_t b = 0; b < 65536; ++b) bucket_start[b + 1] += bucket_start[b];
-    std::vector<Keyed> order(n);
+    Table<Keyed> order(n);
     {
         std::vector<uint32_t> fill(bucket_start.begin(), bucket_start.end() - 1);
         for (const Keyed& k : keyed) order[fill[k.key >> 48]++] = k;
@@ -109,22 +111,34 @@ bool build_trie(const Vocab& v, Trie& trie) {
             std::sort(order.begin() + bucket_start[b], order.begin() + bucket_start[b + 1], before);
 
     // Temporary node numbers in byte order, with the smallest id below each node and its depth.
-    std::vector<uint32_t> min_id;
+    Table<uint32_t> min_id;
     std::vector<uint8_t> depth, tmp_has_child;
     min_id.reserve(v.token_bytes.size() / 3 + 16);
     depth.reserve(min_id.capacity());
     tmp_has_child.reserve(min_id.capacity());
     trie.path.resize(v.token_bytes.size());
     uint32_t stack[256];  // temporary node at each depth of the current token
-    std::string_view prev;
-    for (const Keyed& k : order) {
+    const uint8_t* bytes = v.token_bytes.data();
+    Keyed prev{0, 0, 0};
+    size_t prev_len = 0;
+    for (size_t o = 0; o < n; ++o) {
+        const Keyed& k = order[o];
+        // The token's bytes (past the key) and its place in path are read and written out of order.
+        if (o + 8 < n) {
+            __builtin_prefetch(trie.path.data() + order[o + 8].offset, 1);
+            __builtin_prefetch(v.token_len.data() + order[o + 8].id);
+        }
         const uint32_t t = k.id;
-        const std::string_view cur = v.token(t);
-        size_t shared = 0;
-        const size_t limit = std::min(prev.size(), cur.size());
-        while (shared < limit && prev[shared] == cur[shared]) ++shared;
+        const size_t len = v.token_len[t];
+        // The bytes shared with the previous token: the keys hold the first eight of both.
+        const size_t limit = std::min(prev_len, len);
+        const uint64_t differ = prev.key ^ k.key;
+        size_t shared = differ != 0 ? size_t(std::countl_zero(differ)) / 8 : 8;
+        if (shared == 8)
+            while (shared < limit && bytes[prev.offset + shared] == bytes[k.offset + shared]) ++shared;
+        shared = std::min(shared, limit);
         for (size_t d = 1; d <= shared; ++d) min_id[stack[d]] = std::min(min_id[stack[d]], t);
-        for (size_t d = shared + 1; d <= cur.size(); ++d) {
+        for (size_t d = shared + 1; d <= len; ++d) {
             if (min_id.size() + 1 >= MAX_NODES) return false;
             stack[d] = uint32_t(min_id.size());
             min_id.push_back(t);
@@ -132,9 +146,10 @@ bool build_trie(const Vocab& v, Trie& trie) {
             tmp_has_child.push_back(0);
             if (d > 1) tmp_has_child[stack[d - 1]] = 1;
         }
-        uint32_t* out = trie.path.data() + v.token_offsets[t];
-        for (size_t i = 0; i < cur.size(); ++i) out[i] = stack[i + 1];
-        prev = cur;
+        uint32_t* out = trie.path.data() + k.offset;
+        for (size_t i = 0; i < len; ++i) out[i] = stack[i + 1];
+        prev = k;
+        prev_len = len;
     }
 
     // Final numbers: token m creates its nodes consecutively, after those of every smaller id.
@@ -150,7 +165,7 @@ bool build_trie(const Vocab& v, Trie& trie) {
         base[m] = next;
         next += created;
     }
-    std::vector<uint32_t> final_id(count);
+    Table<uint32_t> final_id(count);
     for (size_t i = 0; i < count; ++i) final_id[i] = base[min_id[i]] + depth[i] - top[min_id[i]];
     for (uint32_t& node : trie.path) node = final_id[node];
     trie.nodes = uint32_t(count + 1);
@@ -173,6 +188,170 @@ struct TwoByteStep {
 
 // Largest edge2 table the build will make before refusing a vocabulary whose steps cluster badly.
 constexpr uint64_t EDGE2_MAX_SLOTS = uint64_t(1) << 24;
+
+// The walk stops at node 0, so a node without children is entered as 0 where a walk starts or steps
+// (pair2_node, cp3_node, edge2; pair2_node only once the tables built from it are done): no step can
+// lead on from it, and the probes that would find that out are skipped. pair2_token, cp3_token and the
+// edge2 entries' tokens already name the token that ends there.
+uint32_t walk_node(const Trie& trie, uint32_t node) { return trie.has_child[node] ? node : 0; }
+
+// The map from token bytes to ids.
+void build_token_ids(Vocab& v) {
+    const uint32_t n = v.n_tokens;
+    TokenIds& ids = v.token_ids;
+    const uint64_t slots = pow2_at_least(uint64_t(n) * 2);
+    ids.slots.assign(slots, NONE);
+    ids.mask = slots - 1;
+    for (uint32_t t = 0; t < n; ++t) {
+        const uint8_t* tb = v.token_bytes.data() + v.token_offsets[t];
+        const uint32_t len = v.token_len[t];
+        for (uint64_t i = bytes_hash(tb, len) & ids.mask;; i = (i + 1) & ids.mask) {
+            const uint32_t id = ids.slots[i];
+            if (id == NONE) {
+                ids.slots[i] = t;
+                ++ids.entries;
+                ids.key_bytes += len;
+                break;
+            }
+            if (v.token_len[id] == len && std::memcmp(v.token_bytes.data() + v.token_offsets[id], tb, len) == 0) {
+                ids.slots[i] = t;  // equal bytes: the later id replaces the earlier
+                break;
+            }
+        }
+    }
+}
+
+// The two-byte steps of the walk (edge2) and the last bytes of tokens of odd length (edge1). False when the
+// steps cluster beyond the largest edge2 table.
+bool build_steps(Vocab& v, const Trie& trie) {
+    const uint32_t n = v.n_tokens;
+    const Table<uint32_t>& path = trie.path;
+    // ---- distinct two-byte steps, one per child node reached ----
+    std::vector<TwoByteStep, TableAllocator<TwoByteStep>> two;
+    two.reserve(v.token_bytes.size() / 2);  // at most one step for every two bytes
+    {
+        std::vector<uint8_t> seen(v.node_token.size(), 0);
+        for (uint32_t t = 0; t < n; ++t) {
+            const uint32_t len = v.token_len[t], off = v.token_offsets[t];
+            for (uint32_t i = 2; i + 2 <= len; i += 2) {
+                const uint32_t child = path[off + i + 1];
+                if (seen[child]) continue;
+                seen[child] = 1;
+                uint32_t best = v.node_token[child];
+                if (best == NONE) best = v.node_token[path[off + i]];
+                two.push_back({edge2_key(path[off + i - 1], v.token_bytes[off + i], v.token_bytes[off + i + 1]),
+                               walk_node(trie, child), best == NONE ? NO_BEST : best});
+            }
+        }
+    }
+
+    // ---- edge1, the last byte of tokens of odd length >= 3 ----
+    {
+        uint64_t odd = 0;
+        for (uint32_t t = 0; t < n; ++t) odd += (v.token_len[t] >= 3 && (v.token_len[t] & 1));
+        const uint64_t slots = table_size_for_load(odd, 1024);
+        v.edge1.assign(slots, 0);
+        v.edge1_mask = uint32_t(slots - 1);
+        for (uint32_t t = 0; t < n; ++t) {
+            const uint32_t len = v.token_len[t], off = v.token_offsets[t];
+            if (len < 3 || !(len & 1)) continue;
+            const uint64_t key = edge1_key(path[off + len - 2], v.token_bytes[off + len - 1]);
+            for (uint64_t i = edge1_home(key) & v.edge1_mask;; i = (i + 1) & v.edge1_mask) {
+                if (edge1_matches(v.edge1[i], key)) break;  // an earlier id stays
+                if (v.edge1[i] == 0) {  // bit 18: longer tokens continue through the node this byte reaches
+                    v.edge1[i] = edge1_entry(key, trie.has_child[path[off + len - 1]], t);
+                    break;
+                }
+            }
+        }
+    }
+
+    // ---- edge2, doubled until no run of occupied slots reaches size / 2048 ----
+    for (uint64_t slots = table_size_for_load(two.size(), uint64_t(1) << 17);; slots *= 2) {
+        if (slots > EDGE2_MAX_SLOTS) return false;
+        v.edge2.assign(slots, 0);
+        v.edge2_mask = uint32_t(slots - 1);
+        v.edge2_shift = 36 - uint32_t(std::countr_zero(slots));
+        for (const TwoByteStep& s : two) {
+            const uint64_t h = edge2_hash(s.key);
+            uint64_t i = h >> v.edge2_shift;
+            while (v.edge2[i] != 0) i = (i + 1) & v.edge2_mask;
+            v.edge2[i] = edge2_entry(h, s.child, s.best);
+        }
+        if (longest_run(v.edge2) < slots / 2048) break;
+    }
+    two = {};
+    return true;
+}
+
+// next_prefix, and how each token was merged (split, pair_merge).
+void build_merges(Vocab& v, const Trie& trie) {
+    const uint32_t n = v.n_tokens;
+    const Table<uint32_t>& path = trie.path;
+    // ---- next_prefix ----
+    v.next_prefix.assign(n, NONE);
+    for (uint32_t t = 0; t < n; ++t) {
+        const uint32_t len = v.token_len[t], off = v.token_offsets[t];
+        for (uint32_t i = len - 1; i >= 1; --i) {
+            const uint32_t tok = v.node_token[path[off + i - 1]];
+            if (tok != NONE) {
+                v.next_prefix[t] = tok;
+                break;
+            }
+        }
+    }
+
+    // ---- split and pair_merge, in id order. The build tests each pair about once, so it
+    // skips the memo, which therefore starts all zero. ----
+    {
+        const uint64_t slots = pow2_at_least(uint64_t(n) * 2);
+        v.pair_merge.assign(slots, 0);
+        v.pair_merge_mask = uint32_t(slots - 1);
+    }
+    v.wide_ids = n >= 131073;
+    if (v.wide_ids)
+        v.pair_memo32 = ZeroedArray<uint32_t>(size_t(1) << 21);
+    else
+        v.pair_memo16 = ZeroedArray<uint16_t>(size_t(1) << 20);
+    v.split.resize(n);
+    // The suffix of each token after its longest prefix token is looked up for all tokens first: those
+    // lookups are independent of each other, so their memory accesses overlap.
+    std::vector<uint32_t> first_suffix(n, NONE);
+    for (uint32_t t = 0; t < n; ++t)
+        if (const uint32_t a = v.next_prefix[t]; a != NONE)
+            first_suffix[t] = v.find_id(v.token(t).substr(v.token_len[a]));
+    // The first pair tried for a token is most often its merge: its split entries and its slot in
+    // pair_merge, read and written at random, are fetched a few tokens ahead.
+    constexpr uint32_t FETCH_AHEAD = 16;
+    for (uint32_t t = 0; t < n; ++t) {
+        if (t + FETCH_AHEAD < n) {
+            const uint32_t a = v.next_prefix[t + FETCH_AHEAD], b = first_suffix[t + FETCH_AHEAD];
+            if (a != NONE && b != NONE) {
+                __builtin_prefetch(v.split.data() + a, 1);
+                __builtin_prefetch(v.split.data() + b, 1);
+                __builtin_prefetch(v.pair_merge.data() + (pair_home(pair_key(a, b)) & v.pair_merge_mask), 1);
+            }
+        }
+        v.split[t] = {t, t};
+        const std::string_view tb = v.token(t);
+        for (uint32_t a = v.next_prefix[t]; a != NONE; a = v.next_prefix[a]) {
+            const uint32_t b = a == v.next_prefix[t] ? first_suffix[t] : v.find_id(tb.substr(v.token_len[a]));
+            if (b == NONE || a >= t || b >= t || !is_valid_pair(v, a, b)) continue;
+            const uint64_t key = pair_key(a, b);
+            for (uint64_t i = pair_home(key) & v.pair_merge_mask;; i = (i + 1) & v.pair_merge_mask) {
+                const uint64_t e = v.pair_merge[i];
+                if (e == 0 || (e & ~PAIR_ID_MASK) == (key + 1) << 19) {
+                    v.pair_merge[i] = pair_entry(key, t);
+                    break;
+                }
+            }
+            v.split[a].left |= uint32_t(1) << merge_bit_r(b);
+            v.split[b].right |= uint32_t(1) << merge_bit_l(a);
+            v.split[t] = {a, b};
+            break;
+        }
+    }
+}
 
 }  // namespace
 
@@ -234,7 +413,7 @@ Expected<Vocab> Vocab::from_bytes(std::span<const uint8_t> bytes, std::string_vi
     Vocab v;
     v.n_tokens = n;
 
-    // ---- token bytes, offsets, lengths, id map ----
+    // ---- token bytes, offsets, lengths ----
     v.token_offsets.reserve(size_t(n) + 1);
     v.token_offsets.push_back(0);
     v.token_len.resize(n);
@@ -248,35 +427,13 @@ Expected<Vocab> Vocab::from_bytes(std::span<const uint8_t> bytes, std::string_vi
         v.token_len[t] = uint8_t(len);
     }
     rec_pos = {};
-    {
-        TokenIds& ids = v.token_ids;
-        const uint64_t slots = pow2_at_least(uint64_t(n) * 2);
-        ids.slots.assign(slots, NONE);
-        ids.mask = slots - 1;
-        for (uint32_t t = 0; t < n; ++t) {
-            const uint8_t* tb = v.token_bytes.data() + v.token_offsets[t];
-            const uint32_t len = v.token_len[t];
-            for (uint64_t i = bytes_hash(tb, len) & ids.mask;; i = (i + 1) & ids.mask) {
-                const uint32_t id = ids.slots[i];
-                if (id == NONE) {
-                    ids.slots[i] = t;
-                    ++ids.entries;
-                    ids.key_bytes += len;
-                    break;
-                }
-                if (v.token_len[id] == len && std::memcmp(v.token_bytes.data() + v.token_offsets[id], tb, len) == 0) {
-                    ids.slots[i] = t;  // equal bytes: the later id replaces the earlier
-                    break;
-                }
-            }
-        }
-    }
 
-    // ---- the trie; path[] keeps the node after each byte of each token ----
+    // ---- the id map beside the trie; path[] keeps the node after each byte of each token ----
     Trie trie;
-    if (!build_trie(v, trie))
-        return Error{"lexaro: trie too large for packed e2 (max 2^20 nodes): " + std::string(source)};
-    const std::vector<uint32_t>& path = trie.path;
+    bool trie_built = false;
+    run_side_by_side([&] { build_token_ids(v); }, [&] { trie_built = build_trie(v, trie); });
+    if (!trie_built) return Error{"lexaro: trie too large for packed e2 (max 2^20 nodes): " + std::string(source)};
+    const Table<uint32_t>& path = trie.path;
     v.node_token.assign(trie.nodes, NONE);
     v.byte_node.fill(0);
     v.pair2_node.assign(65536, 0);
@@ -287,11 +444,6 @@ Expected<Vocab> Vocab::from_bytes(std::span<const uint8_t> bytes, std::string_vi
         v.byte_node[b[0]] = path[off];
         if (len >= 2) v.pair2_node[uint32_t(b[0]) << 8 | b[1]] = path[off + 1];
     }
-    // The walk stops at node 0, so a node without children is entered as 0 where a walk starts or steps
-    // (pair2_node, cp3_node, edge2; pair2_node only once the tables built from it are done): no step can
-    // lead on from it, and the probes that would find that out are skipped. pair2_token, cp3_token and the
-    // edge2 entries' tokens already name the token that ends there.
-    const auto walk_node = [&](uint32_t node) { return trie.has_child[node] ? node : 0; };
     v.all_bytes = true;
     for (uint32_t b = 0; b < 256; ++b) {
         v.byte_token[b] = v.byte_node[b] ? v.node_token[v.byte_node[b]] : NONE;
@@ -309,113 +461,10 @@ Expected<Vocab> Vocab::from_bytes(std::span<const uint8_t> bytes, std::string_vi
         }
     }
 
-    // ---- distinct two-byte steps, one per child node reached ----
-    std::vector<TwoByteStep> two;
-    {
-        std::vector<uint8_t> seen(v.node_token.size(), 0);
-        for (uint32_t t = 0; t < n; ++t) {
-            const uint32_t len = v.token_len[t], off = v.token_offsets[t];
-            for (uint32_t i = 2; i + 2 <= len; i += 2) {
-                const uint32_t child = path[off + i + 1];
-                if (seen[child]) continue;
-                seen[child] = 1;
-                uint32_t best = v.node_token[child];
-                if (best == NONE) best = v.node_token[path[off + i]];
-                two.push_back({edge2_key(path[off + i - 1], v.token_bytes[off + i], v.token_bytes[off + i + 1]),
-                               walk_node(child), best == NONE ? NO_BEST : best});
-            }
-        }
-    }
-
-    // ---- edge1, the last byte of tokens of odd length >= 3 ----
-    {
-        uint64_t odd = 0;
-        for (uint32_t t = 0; t < n; ++t) odd += (v.token_len[t] >= 3 && (v.token_len[t] & 1));
-        const uint64_t slots = table_size_for_load(odd, 1024);
-        v.edge1.assign(slots, 0);
-        v.edge1_mask = uint32_t(slots - 1);
-        for (uint32_t t = 0; t < n; ++t) {
-            const uint32_t len = v.token_len[t], off = v.token_offsets[t];
-            if (len < 3 || !(len & 1)) continue;
-            const uint64_t key = edge1_key(path[off + len - 2], v.token_bytes[off + len - 1]);
-            for (uint64_t i = edge1_home(key) & v.edge1_mask;; i = (i + 1) & v.edge1_mask) {
-                if (edge1_matches(v.edge1[i], key)) break;  // an earlier id stays
-                if (v.edge1[i] == 0) {  // bit 18: longer tokens continue through the node this byte reaches
-                    v.edge1[i] = edge1_entry(key, trie.has_child[path[off + len - 1]], t);
-                    break;
-                }
-            }
-        }
-    }
-
-    // ---- edge2, doubled until no run of occupied slots reaches size / 2048 ----
-    for (uint64_t slots = table_size_for_load(two.size(), uint64_t(1) << 17);; slots *= 2) {
-        if (slots > EDGE2_MAX_SLOTS) return bad_vocab("two-byte trie steps cluster beyond the table limit", source);
-        v.edge2.assign(slots, 0);
-        v.edge2_mask = uint32_t(slots - 1);
-        v.edge2_shift = 36 - uint32_t(std::countr_zero(slots));
-        for (const TwoByteStep& s : two) {
-            const uint64_t h = edge2_hash(s.key);
-            uint64_t i = h >> v.edge2_shift;
-            while (v.edge2[i] != 0) i = (i + 1) & v.edge2_mask;
-            v.edge2[i] = edge2_entry(h, s.child, s.best);
-        }
-        if (longest_run(v.edge2) < slots / 2048) break;
-    }
-    two = {};
-
-    // ---- next_prefix ----
-    v.next_prefix.assign(n, NONE);
-    for (uint32_t t = 0; t < n; ++t) {
-        const uint32_t len = v.token_len[t], off = v.token_offsets[t];
-        for (uint32_t i = len - 1; i >= 1; --i) {
-            const uint32_t tok = v.node_token[path[off + i - 1]];
-            if (tok != NONE) {
-                v.next_prefix[t] = tok;
-                break;
-            }
-        }
-    }
-
-    // ---- split and pair_merge, in id order. The build tests each pair about once, so it
-    // skips the memo, which therefore starts all zero. ----
-    {
-        const uint64_t slots = pow2_at_least(uint64_t(n) * 2);
-        v.pair_merge.assign(slots, 0);
-        v.pair_merge_mask = uint32_t(slots - 1);
-    }
-    v.wide_ids = n >= 131073;
-    if (v.wide_ids)
-        v.pair_memo32 = ZeroedArray<uint32_t>(size_t(1) << 21);
-    else
-        v.pair_memo16 = ZeroedArray<uint16_t>(size_t(1) << 20);
-    v.split.resize(n);
-    // The suffix of each token after its longest prefix token is looked up for all tokens first: those
-    // lookups are independent of each other, so their memory accesses overlap.
-    std::vector<uint32_t> first_suffix(n, NONE);
-    for (uint32_t t = 0; t < n; ++t)
-        if (const uint32_t a = v.next_prefix[t]; a != NONE)
-            first_suffix[t] = v.find_id(v.token(t).substr(v.token_len[a]));
-    for (uint32_t t = 0; t < n; ++t) {
-        v.split[t] = {t, t};
-        const std::string_view tb = v.token(t);
-        for (uint32_t a = v.next_prefix[t]; a != NONE; a = v.next_prefix[a]) {
-            const uint32_t b = a == v.next_prefix[t] ? first_suffix[t] : v.find_id(tb.substr(v.token_len[a]));
-            if (b == NONE || a >= t || b >= t || !is_valid_pair(v, a, b)) continue;
-            const uint64_t key = pair_key(a, b);
-            for (uint64_t i = pair_home(key) & v.pair_merge_mask;; i = (i + 1) & v.pair_merge_mask) {
-                const uint64_t e = v.pair_merge[i];
-                if (e == 0 || (e & ~PAIR_ID_MASK) == (key + 1) << 19) {
-                    v.pair_merge[i] = pair_entry(key, t);
-                    break;
-                }
-            }
-            v.split[a].left |= uint32_t(1) << merge_bit_r(b);
-            v.split[b].right |= uint32_t(1) << merge_bit_l(a);
-            v.split[t] = {a, b};
-            break;
-        }
-    }
+    // ---- the walk's steps beside the merges: neither reads what the other writes ----
+    bool steps_fit = false;
+    run_side_by_side([&] { build_merges(v, trie); }, [&] { steps_fit = build_steps(v, trie); });
+    if (!steps_fit) return bad_vocab("two-byte trie steps cluster beyond the table limit", source);
 
     // ---- three-byte UTF-8 starts ----
     v.cp3_node.assign(65536, 0);
@@ -432,7 +481,7 @@ Expected<Vocab> Vocab::from_bytes(std::span<const uint8_t> bytes, std::string_vi
                 v.cp3_token[cp] = (n3 != 0 && v.node_token[n3] != NONE) ? v.node_token[n3] : t2;
             }
         }
-    for (uint32_t& node : v.pair2_node) node = walk_node(node);
+    for (uint32_t& node : v.pair2_node) node = walk_node(trie, node);
     return v;
 }
 

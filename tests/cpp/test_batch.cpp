@@ -1,13 +1,18 @@
 // Batch operations: results equal the single-text operations whatever the thread count, empty batches,
-// the special path's fallback on bytes that are not UTF-8, worker caches parked for the next batch, and the
-// parsing of control-group CPU quotas.
+// the special path's fallback on bytes that are not UTF-8, worker caches parked for the next batch, the
+// parsing of control-group CPU quotas, and two parts of one job run side by side.
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "check.h"
+#include "core/fan_out.h"
 #include "core/pcache.h"
 #include "core/threads.h"
 #include "core/tokenizer.h"
@@ -151,6 +156,41 @@ TEST(cgroup_quota_parsing) {
     CHECK_EQ(cgroup_v1_limit("100000", ""), uint64_t(0));
     CHECK_EQ(cgroup_v1_limit("100000", "0"), uint64_t(0));
     CHECK(available_parallelism() >= 1);
+}
+
+// Two parts of one job side by side (the vocabulary build): both run, on two threads where two processors
+// may be used, and a fault on either side reaches the caller only after the other side has ended.
+TEST(side_by_side_runs_both_and_returns_faults_after_both_end) {
+    std::thread::id side_thread, main_thread;
+    run_side_by_side([&] { side_thread = std::this_thread::get_id(); },
+                     [&] { main_thread = std::this_thread::get_id(); });
+    CHECK(main_thread == std::this_thread::get_id());
+    CHECK(side_thread != std::thread::id());
+    if (available_parallelism() >= 2) CHECK(side_thread != main_thread);
+
+    std::atomic<bool> main_ran{false};
+    bool side_fault = false;
+    try {
+        run_side_by_side([] { throw std::runtime_error("side"); }, [&] { main_ran = true; });
+    } catch (const std::runtime_error& e) {
+        side_fault = std::string(e.what()) == "side";
+    }
+    CHECK(side_fault);
+    CHECK(main_ran);
+
+    std::atomic<bool> side_done{false};
+    bool main_fault = false;
+    try {
+        run_side_by_side(
+            [&] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                side_done = true;
+            },
+            [] { throw std::runtime_error("main"); });
+    } catch (const std::runtime_error& e) {
+        main_fault = std::string(e.what()) == "main" && side_done;
+    }
+    CHECK(main_fault);
 }
 
 TEST_MAIN()
