@@ -15,6 +15,8 @@ thread's CPU time (the machine is shared: the wall clock also counts the waits f
   steady    one fresh process counting the whole corpus (every group, >= 100 MB, each byte once) in
             1 MiB texts, interleaved across the groups
   coldstart a short-lived program: a fresh process, one `count` of 0.4 MB of English or 10 MB of multilingual text
+  load      a fresh process: `import lexaro`, then `lexaro.Tokenizer(name)`, by the wall clock (the table build
+            may use a second thread), median and best of max(--runs, 5) processes
   percall   microseconds per `count` / `encode` call on 100 B, 1 KB and 10 KB texts, unseen and hot
   adversarial  1 MiB and 4 MiB of today's adversarial inputs and the ratio (4 for linear cost)
   core      the first pass and the hot pass of the C++ harness (bench_core_encode) over the same samples
@@ -109,6 +111,14 @@ def _call(tok, method: str, text: str) -> int:
 
 
 def worker(job: dict) -> dict:
+    if job["kind"] == "load":  # wall clock: the build of the tables may use a second thread
+        t0 = time.perf_counter()
+        import lexaro
+        t1 = time.perf_counter()
+        tok = lexaro.Tokenizer(job["encoding"])
+        t2 = time.perf_counter()
+        tok.count("hello")
+        return {"import": t1 - t0, "load": t2 - t1, "first_call": time.perf_counter() - t2}
     import lexaro
     tok = lexaro.Tokenizer(job["encoding"])
     _call(tok, job["method"], "hello")  # by the method measured: encode_to_numpy imports numpy here
@@ -212,6 +222,17 @@ def coldstart(args, res: dict) -> None:
                                                                 "median": nbytes / MB / statistics.median(secs)}
             print(f"coldstart {enc:12s} {name:20s} best {nbytes / MB / secs[0]:7.1f} MB/s"
                   f"  median {nbytes / MB / statistics.median(secs):7.1f} MB/s", flush=True)
+
+
+def load(args, res: dict) -> None:
+    for enc in ENCODINGS:
+        runs = [run_fresh({"kind": "load", "encoding": enc}) for _ in range(max(args.runs, 5))]
+        entry = {part: {"median": statistics.median(r[part] for r in runs), "best": min(r[part] for r in runs)}
+                 for part in ("import", "load", "first_call")}
+        res.setdefault("load", {})[enc] = entry
+        print(f"load  {enc:12s} import {entry['import']['median'] * 1e3:6.1f} ms"
+              f"  Tokenizer() median {entry['load']['median'] * 1e3:6.1f} ms, best {entry['load']['best'] * 1e3:6.1f} ms"
+              f"  first count {entry['first_call']['median'] * 1e3:5.2f} ms", flush=True)
 
 
 def percall(args, smp: dict[str, str], res: dict) -> None:
@@ -376,6 +397,15 @@ def compare(before_name: str, after_name: str) -> None:
             y = b.get("coldstart", {}).get(f"{enc}|{name}")
             row.append(f"{x['best']:.0f} → **{y['best']:.0f}**" if x and y else "–")
         print(f"| {name} | " + " | ".join(row) + " |")
+    print("\nLoading an encoding in a fresh process (`lexaro.Tokenizer(name)`, wall clock), ms, median / best:\n")
+    print("| encoding | before | after |")
+    print("|---|---|---|")
+    for enc in ENCODINGS:
+        x = a.get("load", {}).get(enc)
+        y = b.get("load", {}).get(enc)
+        if x and y:
+            print(f"| {enc} | {x['load']['median'] * 1e3:.1f} / {x['load']['best'] * 1e3:.1f} |"
+                  f" **{y['load']['median'] * 1e3:.1f} / {y['load']['best'] * 1e3:.1f}** |")
     print("\nPer call (µs), unseen / hot, before → after:\n")
     print("| encoding | size | count | encode |")
     print("|---|---|---|---|")
@@ -410,8 +440,8 @@ def compare(before_name: str, after_name: str) -> None:
                   f" {x['ratio']:.2f} → **{y['ratio']:.2f}** |")
 
 
-SECTIONS = {"cold": cold, "warm": warm_and_hot, "steady": steady, "coldstart": coldstart, "percall": percall,
-            "adversarial": adversarial, "core": core}
+SECTIONS = {"cold": cold, "warm": warm_and_hot, "steady": steady, "coldstart": coldstart, "load": load,
+            "percall": percall, "adversarial": adversarial, "core": core}
 
 
 def main() -> None:
