@@ -33,11 +33,11 @@ cmake --build build/sanitize -j2
 CHECK_SHUFFLE="$(date +%j)" ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir build/sanitize --output-on-failure -E '^test_fork$'
 
-# The tests that run threads (batches and their fan-out, the caches and their pool): ThreadSanitizer
-# reports any data race.
+# The tests that run threads (batches and their fan-out, the caches and their pool, the vocabulary build):
+# ThreadSanitizer reports any data race.
 cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLEXARO_BUILD_TESTS=ON -DLEXARO_TSAN=ON
-cmake --build build/tsan -j2 --target test_batch test_pcache test_flat_ids
-TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build/tsan --output-on-failure -R '^(test_batch|test_pcache|test_flat_ids)$'
+cmake --build build/tsan -j2 --target test_batch test_pcache test_flat_ids test_vocab
+TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build/tsan --output-on-failure -R '^(test_batch|test_pcache|test_flat_ids|test_vocab)$'
 
 bash tests/python_versions.sh
 
