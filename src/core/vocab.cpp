@@ -221,6 +221,20 @@ void build_token_ids(Vocab& v) {
     }
 }
 
+// The memo of pair verdicts, all zero, its pages taken from the system now: left to the first encode,
+// their faults (up to 8 MiB cleared, and for huge pages perhaps a compaction) would all land in the
+// first call, which is most of the work a short-lived program does.
+void make_pair_memo(Vocab& v) {
+    v.wide_ids = v.n_tokens >= 131073;
+    if (v.wide_ids) {
+        v.pair_memo32 = ZeroedArray<uint32_t>(size_t(1) << 21);
+        v.pair_memo32.fault_in();
+    } else {
+        v.pair_memo16 = ZeroedArray<uint16_t>(size_t(1) << 20);
+        v.pair_memo16.fault_in();
+    }
+}
+
 // The two-byte steps of the walk (edge2) and the last bytes of tokens of odd length (edge1). False when the
 // steps cluster beyond the largest edge2 table.
 bool build_steps(Vocab& v, const Trie& trie) {
@@ -302,17 +316,12 @@ void build_merges(Vocab& v, const Trie& trie) {
     }
 
     // ---- split and pair_merge, in id order. The build tests each pair about once, so it
-    // skips the memo, which therefore starts all zero. ----
+    // skips the memo. ----
     {
         const uint64_t slots = pow2_at_least(uint64_t(n) * 2);
         v.pair_merge.assign(slots, 0);
         v.pair_merge_mask = uint32_t(slots - 1);
     }
-    v.wide_ids = n >= 131073;
-    if (v.wide_ids)
-        v.pair_memo32 = ZeroedArray<uint32_t>(size_t(1) << 21);
-    else
-        v.pair_memo16 = ZeroedArray<uint16_t>(size_t(1) << 20);
     v.split.resize(n);
     // The suffix of each token after its longest prefix token is looked up for all tokens first: those
     // lookups are independent of each other, so their memory accesses overlap.
@@ -360,6 +369,12 @@ ZeroedArray<T>::ZeroedArray(size_t n) : p_(static_cast<T*>(map_zeroed(n * sizeof
 template <class T>
 ZeroedArray<T>::~ZeroedArray() {
     unmap_zeroed(p_, n_ * sizeof(T));
+}
+template <class T>
+void ZeroedArray<T>::fault_in() {
+    // One write in every 4 KiB; on huge pages the first write of each 2 MiB takes the whole page.
+    volatile uint8_t* bytes = reinterpret_cast<volatile uint8_t*>(p_);
+    for (size_t i = 0; i < n_ * sizeof(T); i += 4096) bytes[i] = 0;
 }
 template class ZeroedArray<uint16_t>;
 template class ZeroedArray<uint32_t>;
@@ -428,10 +443,15 @@ Expected<Vocab> Vocab::from_bytes(std::span<const uint8_t> bytes, std::string_vi
     }
     rec_pos = {};
 
-    // ---- the id map beside the trie; path[] keeps the node after each byte of each token ----
+    // ---- the id map and the memo beside the trie; path[] keeps the node after each byte of each token ----
     Trie trie;
     bool trie_built = false;
-    run_side_by_side([&] { build_token_ids(v); }, [&] { trie_built = build_trie(v, trie); });
+    run_side_by_side(
+        [&] {
+            build_token_ids(v);
+            make_pair_memo(v);
+        },
+        [&] { trie_built = build_trie(v, trie); });
     if (!trie_built) return Error{"lexaro: trie too large for packed e2 (max 2^20 nodes): " + std::string(source)};
     const Table<uint32_t>& path = trie.path;
     v.node_token.assign(trie.nodes, NONE);

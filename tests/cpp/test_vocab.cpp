@@ -2,6 +2,11 @@
 #include <algorithm>
 #include <random>
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
+
 #include "check.h"
 #include "core/builtin_data.h"
 #include "core/mb.h"
@@ -176,6 +181,18 @@ TEST(one_token_vocabulary) {
     CHECK(!v.all_bytes);
 }
 
+#if defined(__linux__)
+// Whether every page of p[0, bytes) is in memory now.
+static bool resident(const void* p, size_t bytes) {
+    const uintptr_t page = uintptr_t(sysconf(_SC_PAGESIZE));
+    const uintptr_t start = reinterpret_cast<uintptr_t>(p) & ~(page - 1);
+    const size_t len = reinterpret_cast<uintptr_t>(p) + bytes - start;
+    std::vector<unsigned char> in((len + page - 1) / page);
+    if (mincore(reinterpret_cast<void*>(start), len, in.data()) != 0) return false;
+    return std::all_of(in.begin(), in.end(), [](unsigned char c) { return (c & 1) != 0; });
+}
+#endif
+
 TEST(memo_width_follows_token_count) {
     auto sized = [](uint32_t n) {
         std::vector<Rec> recs = testutil::byte_vocab();
@@ -187,6 +204,14 @@ TEST(memo_width_follows_token_count) {
     CHECK_EQ(narrow.pair_memo16.size(), size_t(1) << 20);
     CHECK(wide.wide_ids);
     CHECK_EQ(wide.pair_memo32.size(), size_t(1) << 21);
+    // The memo is in memory and all zero when the build returns, so that no first encode pays its faults
+    // (checked before reading it, which would fault it in).
+#if defined(__linux__)
+    CHECK(resident(narrow.pair_memo16.data(), narrow.pair_memo16.size() * 2));
+    CHECK(resident(wide.pair_memo32.data(), wide.pair_memo32.size() * 4));
+#endif
+    CHECK(std::all_of(narrow.pair_memo16.begin(), narrow.pair_memo16.end(), [](uint16_t e) { return e == 0; }));
+    CHECK(std::all_of(wide.pair_memo32.begin(), wide.pair_memo32.end(), [](uint32_t e) { return e == 0; }));
 }
 
 TEST(split_of_a_merged_token) {
