@@ -2,7 +2,6 @@
 from __future__ import annotations
 
 import io
-import json
 import os
 import re
 import sys
@@ -63,6 +62,8 @@ def count(tok: Tokenizer, paths: Sequence[str], *, globs: Sequence[str], hidden:
     finally:
         bar.close()
     if as_json:
+        import json  # only here: a plain count need not import it
+
         output.line(json.dumps({"encoding": tok.name, "files": per_file, "total": total}))
     elif quiet:
         output.line(str(total))

@@ -20,8 +20,6 @@ import os
 import queue
 import threading
 from collections import deque
-from concurrent.futures import ThreadPoolExecutor
-from dataclasses import dataclass, field
 from typing import Callable, Iterator, Optional, Sequence, TypeVar
 
 from .blocks import BLOCK_BYTES, blocks
@@ -43,15 +41,17 @@ def default_threads() -> int:
         return max(1, os.cpu_count() or 1)
 
 
-@dataclass
 class Group:
-    texts: list = field(default_factory=list)  # blocks (bytes)
-    owners: list = field(default_factory=list)  # index of the input each block comes from
-    # Inputs whose last block is in this group or an earlier one, each with the error that ended it
-    # (None when it was read to the end). An input whose reading failed midway still has its earlier
-    # blocks in groups: its results are simply not used.
-    finished: list = field(default_factory=list)
-    nbytes: int = 0
+    __slots__ = ("texts", "owners", "finished", "nbytes")
+
+    def __init__(self) -> None:
+        self.texts: list = []  # blocks (bytes)
+        self.owners: list = []  # index of the input each block comes from
+        # Inputs whose last block is in this group or an earlier one, each with the error that ended it
+        # (None when it was read to the end). An input whose reading failed midway still has its earlier
+        # blocks in groups: its results are simply not used.
+        self.finished: list = []
+        self.nbytes = 0
 
 
 _END = object()
@@ -138,6 +138,8 @@ def in_order(items: Iterator[Group], work: Callable[[Group, int], R], threads: i
         for group in items:
             yield group, work(group, threads)
         return
+    from concurrent.futures import ThreadPoolExecutor  # here: its import costs every run six milliseconds
+
     pool = ThreadPoolExecutor(max_workers=n, thread_name_prefix="lexaro-count")
     pending: deque = deque()
     try:
