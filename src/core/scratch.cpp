@@ -9,6 +9,7 @@ namespace {
 struct ThreadScratch {
     Scratch scratch;
     std::vector<uint32_t> ids;
+    TextRoom text;
 };
 
 void free_scratch(void* p) { delete static_cast<ThreadScratch*>(p); }
@@ -38,6 +39,7 @@ void release_if_large(std::vector<T>& v) {
 
 Scratch& scratch() { return thread_scratch().scratch; }
 std::vector<uint32_t>& ids_scratch() { return thread_scratch().ids; }
+TextRoom& text_room_scratch() { return thread_scratch().text; }
 
 void release_large_scratch() {
     if (SCRATCH != nullptr) release_if_large(SCRATCH->scratch.reachable);

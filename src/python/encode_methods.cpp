@@ -2,6 +2,7 @@
 // numpy forms, encode_with_offsets, single-token lookup, truncate and count.
 #include "python/convert.h"
 #include "python/fault.h"
+#include "python/main_text.h"
 #include "python/methods.h"
 #include "python/module_state.h"
 
@@ -78,8 +79,9 @@ void raise_disallowed(std::string_view s) {
 // encode's policy, shared with encode_to_buffer and encode_to_numpy: convert, refuse disallowed strings
 // with the lock held, then encode without it. False with a Python error set.
 bool encode_by_policy(const Tokenizer& tok, PyObject* const* args, std::vector<uint32_t>& ids) {
-    std::string_view text;
-    if (!to_text(args[0], "text", text)) return false;
+    MainText main;
+    if (!to_main_text(args[0], "text", main)) return false;
+    const std::string_view text = main.view;
     SpecialSet allowed;
     SpecialSet disallowed;
     if (!to_set(args[1], false, allowed) || !to_set(args[2], true, disallowed)) return false;
@@ -113,8 +115,8 @@ PyObject* encode(const Tokenizer& tok, PyObject* const* args, PyObject* self) {
 }
 
 PyObject* encode_ordinary(const Tokenizer& tok, PyObject* const* args, PyObject* self) {
-    std::string_view text;
-    return to_text(args[0], "text", text) ? encoded_list(self, [&] { return tok.encode(text); }) : nullptr;
+    MainText text;
+    return to_main_text(args[0], "text", text) ? encoded_list(self, [&] { return tok.encode(text.view); }) : nullptr;
 }
 
 PyObject* encode_bytes(const Tokenizer& tok, PyObject* const* args, PyObject* self) {
@@ -123,8 +125,9 @@ PyObject* encode_bytes(const Tokenizer& tok, PyObject* const* args, PyObject* se
 }
 
 PyObject* encode_with_special(const Tokenizer& tok, PyObject* const* args, PyObject* self) {
-    std::string_view text;
-    return to_text(args[0], "text", text) ? encoded_list(self, [&] { return tok.encode_with_special(text); }) : nullptr;
+    MainText text;
+    return to_main_text(args[0], "text", text) ? encoded_list(self, [&] { return tok.encode_with_special(text.view); })
+                                               : nullptr;
 }
 
 PyObject* encode_to_buffer(const Tokenizer& tok, PyObject* const* args, PyObject*) {
@@ -152,9 +155,10 @@ PyObject* encode_single_token(const Tokenizer& tok, PyObject* const* args, PyObj
 }
 
 PyObject* truncate(const Tokenizer& tok, PyObject* const* args, PyObject*) {
-    std::string_view text;
+    MainText main;
     uint64_t max_tokens = 0;
-    if (!to_text(args[0], "text", text) || !to_count(args[1], "max_tokens", max_tokens)) return nullptr;
+    if (!to_main_text(args[0], "text", main) || !to_count(args[1], "max_tokens", max_tokens)) return nullptr;
+    const std::string_view text = main.view;
     Truncation cut;
     without_gil([&] { cut = tok.truncate(text, max_tokens); });
     // Nothing cut: the caller's own str object, not a copy.
@@ -163,17 +167,18 @@ PyObject* truncate(const Tokenizer& tok, PyObject* const* args, PyObject*) {
 }
 
 PyObject* count(const Tokenizer& tok, PyObject* const* args, PyObject*) {
-    std::string_view text;
-    if (!to_text(args[0], "text", text)) return nullptr;
+    MainText text;
+    if (!to_main_text(args[0], "text", text)) return nullptr;
     uint64_t n = 0;
-    without_gil([&] { n = tok.count(text); });
+    without_gil([&] { n = tok.count(text.view); });
     return PyLong_FromUnsignedLongLong(n);
 }
 
 PyObject* encode_with_offsets(const Tokenizer& tok, PyObject* const* args, PyObject* self) {
-    std::string_view text;
+    MainText main;
     std::string_view unit = "byte";
-    if (!to_text(args[0], "text", text)) return nullptr;
+    if (!to_main_text(args[0], "text", main)) return nullptr;
+    const std::string_view text = main.view;
     if (args[1] != nullptr && !to_text(args[1], "unit", unit)) return nullptr;
     if (unit != "byte" && unit != "char") {
         PyErr_SetString(PyExc_ValueError, "unit must be 'byte' or 'char'");

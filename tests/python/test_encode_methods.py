@@ -320,6 +320,54 @@ def test_count_buffer_and_numpy_agree_with_encode(tok, name):
         assert array.tolist() == ids
 
 
+def long_texts():
+    """Texts past the length from which the binding makes the UTF-8 of a wide str itself: ASCII prose
+    with a few characters that make the str one, two or four bytes per character; text that is mostly
+    not ASCII; and text whose evenly spaced characters are ASCII and all others CJK (it looks like
+    mostly ASCII from a sample and needs far more bytes than characters)."""
+    import random
+    rng = random.Random(7)
+    words = ["the", "tokenizer", "counts", "text", "and", "ids", "of", "every", "piece", "quickly", "\n"]
+    prose = " ".join(rng.choice(words) for _ in range(6000))
+
+    def sprinkle(extra):
+        parts = prose.split(" ")
+        return " ".join(p + extra if k % 97 == 0 else p for k, p in enumerate(parts))
+
+    n = 256 * 100
+    spaced = "".join("x" if k % 100 == 0 else chr(0x4E00 + k % 5000) for k in range(n))
+    return {"latin1": sprinkle("é"), "two-byte": sprinkle("\u201d"), "four-byte": sprinkle("\U0001F600"),
+            "cyrillic": " ".join("тексты" for _ in range(5000)), "spaced-cjk": spaced}
+
+
+@pytest.mark.parametrize("name", ["cl100k_base", "o200k_base"])
+def test_long_wide_texts(tok, cl_tokens, name):
+    t = tok[name]
+    for label, text in long_texts().items():
+        assert len(text) >= 1 << 14, label
+        data = text.encode()
+        ids = t.encode_bytes(data)
+
+        def fresh(text=text):
+            return ("." + text)[1:]  # an equal str that keeps no UTF-8 of its own
+
+        assert t.encode_ordinary(fresh()) == ids, label
+        assert t.encode(fresh()) == ids and t.count(fresh()) == len(ids), label
+        assert t.encode_to_numpy(fresh()).tolist() == ids, label
+        offsets = t.encode_with_offsets(fresh(), unit="char")
+        assert offsets[0] == ids and offsets[1][-1][1] == len(text), label
+        if name == "cl100k_base":
+            kept, total = t.truncate(fresh(), 1000)
+            assert total == len(ids) and kept.encode() == data[:ref_truncate(cl_tokens, ids, data, 1000)[0]], label
+        # The same str once the interpreter keeps its UTF-8 (count_batch makes it): the same results.
+        kept_utf8 = fresh()
+        t.count_batch([kept_utf8])
+        assert t.encode_with_offsets(kept_utf8, unit="char") == offsets, label
+    with pytest.raises(UnicodeEncodeError) as info:
+        t.count(long_texts()["two-byte"] + "\ud800")
+    assert_noted(info.value, "text")
+
+
 def test_numpy_imported_on_demand(cl, monkeypatch):
     message = "the numpy methods need numpy installed: pip install 'lexaro-rs[numpy]'"
     with monkeypatch.context() as patch:
