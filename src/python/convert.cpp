@@ -1,5 +1,7 @@
 #include "python/convert.h"
 
+#include "python/str_utf8.h"
+
 #include <cstring>
 #include <new>
 
@@ -163,8 +165,20 @@ bool convert_id_vector_list(PyObject* obj, std::vector<std::vector<uint32_t>>& o
     return true;
 }
 
-bool item_text(PyObject* item, BatchItem& out, std::vector<HeldBuffer>& buffers) {
+bool item_text(PyObject* item, BatchItem& out, std::vector<HeldBuffer>& buffers,
+               std::vector<std::unique_ptr<char[]>>& made) {
     if (PyUnicode_Check(item)) {
+#if PY_VERSION_HEX < 0x030C0000
+        if (PyUnicode_READY(item) != 0) return false;
+#endif
+        if (const size_t bound = own_utf8_bound(item)) {
+            std::unique_ptr<char[]> room(new char[bound + UNITS_OUT_SLACK]);  // std::bad_alloc: see the caller
+            if (const size_t len = own_utf8(item, room.get(), bound); len != NOT_CONVERTED) {
+                out.text = std::string_view(room.get(), len);
+                made.push_back(std::move(room));
+                return true;
+            }
+        }
         Py_ssize_t size = 0;
         const char* utf8 = PyUnicode_AsUTF8AndSize(item, &size);  // a lone surrogate raises here
         if (utf8 == nullptr) return false;
@@ -193,12 +207,12 @@ bool convert_batch_texts(PyObject* obj, BatchTexts& out) {
     std::vector<BatchItem> items;
     const bool held = is_list_or_tuple(obj);  // else the length is only declared: items grow as they arrive
     if (!reserve_for(items, n, held) || !reserve_for(out.owners, n, held)) return false;
-    for (Py_ssize_t i = 0; i < n; ++i) {
-        PyRef item(PySequence_GetItem(obj, i));
-        if (!item || !item_text(item.get(), items.emplace_back(), buffers)) return false;
-        out.owners.push_back(std::move(item));
-    }
     try {  // MemoryError here gets the parameter's note like any other failure of the conversion
+        for (Py_ssize_t i = 0; i < n; ++i) {
+            PyRef item(PySequence_GetItem(obj, i));
+            if (!item || !item_text(item.get(), items.emplace_back(), buffers, out.utf8)) return false;
+            out.owners.push_back(std::move(item));
+        }
         make_text_batch(items, out.batch);
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();

@@ -10,6 +10,7 @@
 #include "core/text_batch.h"
 
 #include <cstdint>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -40,7 +41,8 @@ bool to_id_vector_list(PyObject* obj, const char* param, std::vector<std::vector
 // The texts of a batch: str items as their UTF-8 text, bytes-like items as their bytes, read in place where
 // the memory cannot change (str, bytes: kept alive here) and copied otherwise.
 struct BatchTexts {
-    std::vector<PyRef> owners;  // the items: they keep the views into them alive
+    std::vector<PyRef> owners;                  // the items: they keep the views into them alive
+    std::vector<std::unique_ptr<char[]>> utf8;  // the UTF-8 of long wide str items, made here (str_utf8.h)
     TextBatch batch;
 };
 

@@ -2,9 +2,9 @@
 // numpy forms, encode_with_offsets, single-token lookup, truncate and count.
 #include "python/convert.h"
 #include "python/fault.h"
-#include "python/main_text.h"
 #include "python/methods.h"
 #include "python/module_state.h"
+#include "python/str_utf8.h"
 
 #include "core/flat_ids.h"
 #include "core/special_policy.h"

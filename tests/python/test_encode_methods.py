@@ -18,6 +18,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 from lexaro import Tokenizer
+from lexaro._flat import split_flat
 from conftest import assert_noted, notes
 
 DATA = Path(__file__).resolve().parents[2] / "data"
@@ -359,13 +360,19 @@ def test_long_wide_texts(tok, cl_tokens, name):
         if name == "cl100k_base":
             kept, total = t.truncate(fresh(), 1000)
             assert total == len(ids) and kept.encode() == data[:ref_truncate(cl_tokens, ids, data, 1000)[0]], label
-        # The same str once the interpreter keeps its UTF-8 (count_batch makes it): the same results.
+        # The same str once the interpreter keeps its UTF-8 (a single-token lookup makes it): the same results.
         kept_utf8 = fresh()
-        t.count_batch([kept_utf8])
+        with pytest.raises(KeyError):
+            t.encode_single_token(kept_utf8)
         assert t.encode_with_offsets(kept_utf8, unit="char") == offsets, label
-    with pytest.raises(UnicodeEncodeError) as info:
-        t.count(long_texts()["two-byte"] + "\ud800")
-    assert_noted(info.value, "text")
+    texts = list(long_texts().values())
+    expected = [t.encode_bytes(text.encode()) for text in texts]
+    assert split_flat(*t.encode_batch([("." + text)[1:] for text in texts])) == expected
+    assert t.count_batch([("." + text)[1:] for text in texts]) == [len(ids) for ids in expected]
+    for call, param in ((t.count, "text"), (lambda text: t.count_batch(["x", text]), "texts")):
+        with pytest.raises(UnicodeEncodeError) as info:
+            call(long_texts()["two-byte"] + "\ud800")
+        assert_noted(info.value, param)
 
 
 def test_numpy_imported_on_demand(cl, monkeypatch):

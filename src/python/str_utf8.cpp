@@ -1,8 +1,6 @@
-#include "python/main_text.h"
+#include "python/str_utf8.h"
 
 #include "python/convert.h"
-
-#include "core/utf8_units.h"
 
 #include <new>
 #include <utility>
@@ -19,34 +17,12 @@ bool keeps_utf8(PyObject* obj) { return reinterpret_cast<PyCompactUnicodeObject*
 bool keeps_utf8(PyObject*) { return false; }
 #endif
 
-// Whether an eighth or more of 256 characters spread evenly over the str are above ASCII.
+// Whether fewer than an eighth of 256 characters spread evenly over the str are above ASCII.
 bool mostly_ascii(const void* data, int kind, size_t n) {
     constexpr size_t SAMPLES = 256;
     size_t above = 0;
     for (size_t k = 0; k < SAMPLES; ++k) above += PyUnicode_READ(kind, data, k * (n / SAMPLES)) >= 0x80;
     return above < SAMPLES / 8;
-}
-
-// The str's characters as UTF-8 in out's buffer; false when it holds a surrogate, or turns out to need
-// more than an eighth more bytes than characters (then the interpreter's conversion, about as fast for
-// such text, is kept for the next call).
-bool convert_here(PyObject* obj, MainText& out) {
-    const size_t n = size_t(PyUnicode_GET_LENGTH(obj));
-    const void* data = PyUnicode_DATA(obj);
-    const int kind = PyUnicode_KIND(obj);
-    if (!mostly_ascii(data, kind, n)) return false;
-    const size_t max_bytes = n + n / 8;
-    char* room = out.room(max_bytes + UNITS_OUT_SLACK);
-    size_t len = NOT_CONVERTED;
-    if (kind == PyUnicode_1BYTE_KIND)
-        len = utf8_from_units(static_cast<const uint8_t*>(data), n, room, max_bytes);
-    else if (kind == PyUnicode_2BYTE_KIND)
-        len = utf8_from_units(static_cast<const uint16_t*>(data), n, room, max_bytes);
-    else if (kind == PyUnicode_4BYTE_KIND)
-        len = utf8_from_units(static_cast<const uint32_t*>(data), n, room, max_bytes);
-    if (len == NOT_CONVERTED) return false;
-    out.view = std::string_view(room, len);
-    return true;
 }
 
 bool convert_main_text(PyObject* obj, MainText& out) {
@@ -57,9 +33,13 @@ bool convert_main_text(PyObject* obj, MainText& out) {
 #if PY_VERSION_HEX < 0x030C0000
     if (PyUnicode_READY(obj) != 0) return false;
 #endif
-    if (!PyUnicode_IS_ASCII(obj) && size_t(PyUnicode_GET_LENGTH(obj)) >= OWN_CONVERSION_CHARS && !keeps_utf8(obj)) {
+    if (const size_t bound = own_utf8_bound(obj)) {
         try {
-            if (convert_here(obj, out)) return true;
+            char* room = out.room(bound + UNITS_OUT_SLACK);
+            if (const size_t len = own_utf8(obj, room, bound); len != NOT_CONVERTED) {
+                out.view = std::string_view(room, len);
+                return true;
+            }
         } catch (const std::bad_alloc&) {
             PyErr_NoMemory();
             return false;
@@ -69,6 +49,30 @@ bool convert_main_text(PyObject* obj, MainText& out) {
 }
 
 }  // namespace
+
+// Beyond an eighth more bytes than characters, the interpreter's conversion is about as fast, and it keeps
+// its result for the next call.
+size_t own_utf8_bound(PyObject* str) {
+    const size_t n = size_t(PyUnicode_GET_LENGTH(str));
+    if (PyUnicode_IS_ASCII(str) || n < OWN_CONVERSION_CHARS || keeps_utf8(str)) return 0;
+    if (!mostly_ascii(PyUnicode_DATA(str), PyUnicode_KIND(str), n)) return 0;
+    return n + n / 8;
+}
+
+size_t own_utf8(PyObject* str, char* room, size_t bound) {
+    const size_t n = size_t(PyUnicode_GET_LENGTH(str));
+    const void* data = PyUnicode_DATA(str);
+    switch (PyUnicode_KIND(str)) {
+        case PyUnicode_1BYTE_KIND:
+            return utf8_from_units(static_cast<const uint8_t*>(data), n, room, bound);
+        case PyUnicode_2BYTE_KIND:
+            return utf8_from_units(static_cast<const uint16_t*>(data), n, room, bound);
+        case PyUnicode_4BYTE_KIND:
+            return utf8_from_units(static_cast<const uint32_t*>(data), n, room, bound);
+        default:
+            return NOT_CONVERTED;
+    }
+}
 
 MainText::~MainText() {
     if (room_.capacity == 0 || room_.capacity > SCRATCH_KEPT_BYTES) return;
