@@ -21,6 +21,8 @@ thread's CPU time (the machine is shared: the wall clock also counts the waits f
   adversarial  1 MiB and 4 MiB of today's adversarial inputs and the ratio (4 for linear cost)
   core      the first pass and the hot pass of the C++ harness (bench_core_encode) over the same samples
             after the same warm-up, beside `count`
+  strs      what making a str's UTF-8 costs: `count` (hot) of a new str equal to the sample, which holds no
+            UTF-8 yet, against the same str again; alternated in one process, medians of max(--runs, 9)
 
 Samples, disjoint slices of each group: the group itself (2 MB), "mixed" (0.5 MB of each group in 16 KB
 chunks), "multilingual" (0.75 MB of each non-English, non-code group), "cjk_spaced" / "cjk_nospace" (the CJK
@@ -262,6 +264,33 @@ def percall(args, smp: dict[str, str], res: dict) -> None:
                       f" {statistics.median(hot):8.2f} us", flush=True)
 
 
+def strs(args, smp: dict[str, str], res: dict) -> None:
+    """What making a str's UTF-8 costs: `count` of a new str equal to the sample (it holds no UTF-8 yet)
+    against `count` of the same str again, both hot, alternated in one process."""
+    import lexaro
+    for enc in ENCODINGS:
+        tok = lexaro.Tokenizer(enc)
+        for name in SAMPLE_NAMES:
+            text = smp[name]
+            nbytes = len(text.encode("utf-8"))
+            tok.count(text)
+            tok.count(text)
+            fresh, same = [], []
+            for _ in range(max(args.runs, 9)):
+                new = ("." + text)[1:]
+                t0 = clock()
+                tok.count(new)
+                fresh.append(clock() - t0)
+                t0 = clock()
+                tok.count(text)
+                same.append(clock() - t0)
+            f, s = statistics.median(fresh), statistics.median(same)
+            res.setdefault("strs", {})[f"{enc}|{name}"] = {"fresh": nbytes / MB / f, "same": nbytes / MB / s,
+                                                          "ms_per_mb": (f - s) * 1e3 / (nbytes / MB)}
+            print(f"strs  {enc:12s} {name:15s} new str {nbytes / MB / f:7.1f} MB/s  same str {nbytes / MB / s:7.1f}"
+                  f" MB/s  UTF-8 {(f - s) * 1e3 / (nbytes / MB):5.2f} ms per MB", flush=True)
+
+
 def adversarial(args, res: dict) -> None:
     import lexaro
     rng = random.Random(7)
@@ -441,7 +470,7 @@ def compare(before_name: str, after_name: str) -> None:
 
 
 SECTIONS = {"cold": cold, "warm": warm_and_hot, "steady": steady, "coldstart": coldstart, "load": load,
-            "percall": percall, "adversarial": adversarial, "core": core}
+            "percall": percall, "adversarial": adversarial, "core": core, "strs": strs}
 
 
 def main() -> None:
@@ -474,7 +503,7 @@ def main() -> None:
         res = json.loads((RESULTS / f"{args.save}.json").read_text())
     for name in args.only:
         sig = SECTIONS[name]
-        if name in ("cold", "warm", "percall", "core"):
+        if name in ("cold", "warm", "percall", "core", "strs"):
             sig(args, smp, res)
         else:
             sig(args, res)
