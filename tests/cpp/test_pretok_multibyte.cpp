@@ -13,6 +13,7 @@
 #include "core/pretok_o200k.h"
 #include "core/pretok_words.h"
 #include "pretok_harness.h"
+#include "utf8_util.h"
 
 using namespace lexaro;
 using namespace std::literals;
@@ -22,25 +23,7 @@ namespace {
 using pretok_test::cl100k_classes;
 using pretok_test::o200k_classes;
 
-std::string utf8(uint32_t cp) {
-    std::string s;
-    if (cp < 0x80) {
-        s += char(cp);
-    } else if (cp < 0x800) {
-        s += char(0xC0 | cp >> 6);
-        s += char(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        s += char(0xE0 | cp >> 12);
-        s += char(0x80 | (cp >> 6 & 0x3F));
-        s += char(0x80 | (cp & 0x3F));
-    } else {
-        s += char(0xF0 | cp >> 18);
-        s += char(0x80 | (cp >> 12 & 0x3F));
-        s += char(0x80 | (cp >> 6 & 0x3F));
-        s += char(0x80 | (cp & 0x3F));
-    }
-    return s;
-}
+using testutil::utf8;
 
 // Code points to draw from: ranges of letters in both cases, marks, block edges, punctuation and spaces
 // outside ASCII.

@@ -1,4 +1,5 @@
-// UTF-8 from one-, two- and four-byte code units, against a plain encoder of one character at a time.
+// UTF-8 from one-, two- and four-byte code units, against a plain encoder of one character at a time
+// (utf8_util.h).
 #include <cstdint>
 #include <random>
 #include <string>
@@ -6,30 +7,11 @@
 
 #include "check.h"
 #include "core/utf8_units.h"
+#include "utf8_util.h"
 
 using namespace lexaro;
 
 namespace {
-
-std::string plain_utf8(uint32_t c) {
-    std::string s;
-    if (c < 0x80) {
-        s += char(c);
-    } else if (c < 0x800) {
-        s += char(0xC0 | c >> 6);
-        s += char(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        s += char(0xE0 | c >> 12);
-        s += char(0x80 | (c >> 6 & 0x3F));
-        s += char(0x80 | (c & 0x3F));
-    } else {
-        s += char(0xF0 | c >> 18);
-        s += char(0x80 | (c >> 12 & 0x3F));
-        s += char(0x80 | (c >> 6 & 0x3F));
-        s += char(0x80 | (c & 0x3F));
-    }
-    return s;
-}
 
 // The conversion into a buffer of exactly max_bytes + UNITS_OUT_SLACK bytes (a write past it shows
 // under AddressSanitizer), or NOT_CONVERTED.
@@ -81,7 +63,7 @@ void check_random_units(uint32_t top) {
     for (int round = 0; round < 3000; ++round) {
         const std::vector<Unit> units = random_units<Unit>(rng, rng() % 200, top);
         std::string expected;
-        for (Unit u : units) expected += plain_utf8(u);
+        for (Unit u : units) expected += testutil::utf8(u);
         std::string got;
         failures += convert(units, expected.size(), got) != expected.size() || got != expected;
         // One byte less room than the UTF-8 takes: refused, never cut short.
