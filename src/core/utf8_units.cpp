@@ -78,15 +78,14 @@ size_t convert(const Unit* s, size_t n, char* out, size_t max_bytes) {
     const char* const limit = out + max_bytes;
     size_t i = 0;
     while (i < n) {
-        // o <= limit here, so a store of sixteen bytes stays within the slack.
+        // o <= limit here, so a store of sixteen bytes stays within the slack; so must it be again before
+        // a character is written after the ASCII that led the store.
         if (n - i >= 16) {
             const uint32_t k = ascii_lead(s + i, o);
             o += k;
             i += k;
-            if (k == 16) {
-                if (o > limit) return NOT_CONVERTED;
-                continue;
-            }
+            if (o > limit) return NOT_CONVERTED;
+            if (k == 16) continue;
         }
         const uint32_t c = s[i++];
         if (c < 0x80) {

@@ -104,6 +104,28 @@ TEST(surrogates_are_not_converted) {
     CHECK(out == "\xed\x9f\xbf\xee\x80\x80");
 }
 
+TEST(refused_without_writing_past_the_room) {
+    // Fifteen ASCII characters and then a wide one, at every room from none to enough: a refusal must
+    // come before the wide character is written past the room's slack (the buffer is exactly its size).
+    for (uint32_t wide : {0xE9u, 0x4E2Du, 0x1F600u}) {
+        std::vector<uint32_t> four(15, 'a');
+        four.push_back(wide);
+        four.insert(four.end(), 20, 'b');
+        std::string expected;
+        for (uint32_t u : four) expected += testutil::utf8(u);
+        for (size_t room = 0; room <= expected.size(); ++room) {
+            std::string out;
+            const size_t len = convert(four, room, out);
+            CHECK(room < expected.size() ? len == NOT_CONVERTED : out == expected);
+            if (wide <= 0xFFFF) {
+                const std::vector<uint16_t> two(four.begin(), four.end());
+                CHECK(room < expected.size() ? convert(two, room, out) == NOT_CONVERTED
+                                             : convert(two, room, out) == expected.size() && out == expected);
+            }
+        }
+    }
+}
+
 TEST(empty_and_all_ascii) {
     std::string out = "x";
     CHECK_EQ(convert(std::vector<uint32_t>{}, 0, out), size_t(0));
