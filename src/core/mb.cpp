@@ -82,6 +82,26 @@ static inline uint32_t edge1_id(uint64_t e) { return uint32_t(e) & NO_BEST; }
     return cand;
 }
 
+// The walk from a three-byte character whose node goes on only by whole three-byte characters
+// (CP3_CHARS): one edge2 probe per character. Where a node reached also goes on by other bytes, the walk
+// starts again by two-byte steps (node2, the node after the first two bytes).
+[[gnu::always_inline]] static inline uint32_t walk_chars(const Vocab& v, const uint8_t* p, size_t len, uint32_t cp,
+                                                         uint32_t node2) {
+    uint32_t cand = v.cp3_token[cp];
+    if (len < 6 || !starts_three_byte(p + 3, len - 3)) return cand;
+    uint64_t key = char_start_key(cp, cp3_index(p[3], p[4], p[5]));
+    for (size_t i = 6;; i += 3) {
+        const uint64_t e = edge2_find_hashed(v, edge2_hash(key));
+        if (e == 0) return cand;
+        if (edge2_best(e) != NO_BEST) cand = edge2_best(e);
+        const uint32_t node = char_child(e);
+        if (node == 0) return cand;
+        if (e & CHAR_MIXED) return walk_on(v, p, len, 2, node2, v.cp3_token[cp], true);
+        if (len - i < 3 || !starts_three_byte(p + i, len - i)) return cand;
+        key = char_step_key(node, cp3_index(p[i], p[i + 1], p[i + 2]));
+    }
+}
+
 namespace {
 
 // The longest-prefix walks, inlined into the encoding loops below: most walks end at their start (a
@@ -91,7 +111,9 @@ namespace {
     if (len == 1) return v.byte_token[p[0]];
     if (starts_three_byte(p, len)) {
         const uint32_t cp = cp3_index(p[0], p[1], p[2]);
-        return walk_on(v, p, len, 2, v.cp3_node[cp], v.cp3_token[cp], true);
+        const uint32_t node = v.cp3_node[cp];
+        if (node & CP3_CHARS) return walk_chars(v, p, len, cp, node & CP3_NODE_MASK);
+        return walk_on(v, p, len, 2, node, v.cp3_token[cp], true);
     }
     const uint32_t pair = uint32_t(p[0]) << 8 | p[1];
     return walk_on(v, p, len, 2, v.pair2_node[pair], v.pair2_token[pair], false);

@@ -162,7 +162,7 @@ void step(const Vocab& v, StepPiece& s) {
             s.fresh3 = starts_three_byte(q, rem);
             if (s.fresh3) {
                 const uint32_t cp = cp3_index(q[0], q[1], q[2]);
-                s.node = v.cp3_node[cp];
+                s.node = v.cp3_node[cp] & CP3_NODE_MASK;
                 s.cand = v.cp3_token[cp];
             } else {
                 const uint32_t pair = uint32_t(q[0]) << 8 | q[1];

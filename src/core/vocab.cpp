@@ -235,9 +235,54 @@ void make_pair_memo(Vocab& v) {
     }
 }
 
+// Whether b[0, len) starts with a three-byte form (len may be below four).
+bool three_byte_at(const uint8_t* b, size_t len) { return len >= 3 && starts_three_byte(b, len); }
+
+// The whole-character steps (see CHAR_KEY), and in char_starts (by cp3_index) the three-byte starts
+// whose walks may take them. None for a trie of CHAR_START_NODE nodes or more.
+std::vector<TwoByteStep, TableAllocator<TwoByteStep>> char_steps(const Vocab& v, const Trie& trie,
+                                                                 std::vector<uint8_t>& char_starts) {
+    std::vector<TwoByteStep, TableAllocator<TwoByteStep>> steps;
+    if (trie.nodes >= CHAR_START_NODE) return steps;
+    const Table<uint32_t>& path = trie.path;
+    const uint32_t n = v.n_tokens;
+    // mixed[node]: some token through this node, reached by whole three-byte characters, goes on by other
+    // bytes. From such a node only the two-byte steps find every token.
+    std::vector<uint8_t> mixed(trie.nodes, 0);
+    for (uint32_t t = 0; t < n; ++t) {
+        const uint32_t len = v.token_len[t], off = v.token_offsets[t];
+        const uint8_t* b = v.token_bytes.data() + off;
+        if (!three_byte_at(b, len)) continue;
+        uint32_t i = 3;
+        while (i < len && three_byte_at(b + i, len - i)) i += 3;
+        if (i < len) mixed[path[off + i - 1]] = 1;
+    }
+    std::vector<uint8_t> seen(trie.nodes, 0);
+    for (uint32_t t = 0; t < n; ++t) {
+        const uint32_t len = v.token_len[t], off = v.token_offsets[t];
+        const uint8_t* b = v.token_bytes.data() + off;
+        if (!three_byte_at(b, len)) continue;
+        const uint32_t cp_x = cp3_index(b[0], b[1], b[2]);
+        for (uint32_t i = 3; i < len && three_byte_at(b + i, len - i); i += 3) {
+            const uint32_t from = path[off + i - 1], child = path[off + i + 2];
+            if (mixed[from]) break;
+            if (i == 3) char_starts[cp_x] = 1;
+            if (seen[child]) continue;
+            seen[child] = 1;
+            const uint32_t cp = cp3_index(b[i], b[i + 1], b[i + 2]);
+            const uint32_t next = walk_node(trie, child);
+            const uint32_t best = v.node_token[child];
+            steps.push_back({i == 3 ? char_start_key(cp_x, cp) : char_step_key(from, cp),
+                             next | uint32_t(next != 0 && mixed[child]) << 19, best == NONE ? NO_BEST : best});
+        }
+    }
+    return steps;
+}
+
 // The two-byte steps of the walk (edge2) and the last bytes of tokens of odd length (edge1). False when the
-// steps cluster beyond the largest edge2 table.
-bool build_steps(Vocab& v, const Trie& trie) {
+// steps cluster beyond the largest edge2 table. The whole-character steps go into the same table where
+// they fit without long runs; char_starts is cleared where they do not.
+bool build_steps(Vocab& v, const Trie& trie, std::vector<uint8_t>& char_starts) {
     const uint32_t n = v.n_tokens;
     const Table<uint32_t>& path = trie.path;
     // ---- distinct two-byte steps, one per child node reached ----
@@ -281,18 +326,33 @@ bool build_steps(Vocab& v, const Trie& trie) {
     }
 
     // ---- edge2, doubled until no run of occupied slots reaches size / 2048 ----
-    for (uint64_t slots = table_size_for_load(two.size(), uint64_t(1) << 17);; slots *= 2) {
-        if (slots > EDGE2_MAX_SLOTS) return false;
-        v.edge2.assign(slots, 0);
-        v.edge2_mask = uint32_t(slots - 1);
-        v.edge2_shift = 36 - uint32_t(std::countr_zero(slots));
-        for (const TwoByteStep& s : two) {
+    const auto place = [&](const std::vector<TwoByteStep, TableAllocator<TwoByteStep>>& steps) {
+        for (const TwoByteStep& s : steps) {
             const uint64_t h = edge2_hash(s.key);
             uint64_t i = h >> v.edge2_shift;
             while (v.edge2[i] != 0) i = (i + 1) & v.edge2_mask;
             v.edge2[i] = edge2_entry(h, s.child, s.best);
         }
+    };
+    for (uint64_t slots = table_size_for_load(two.size(), uint64_t(1) << 17);; slots *= 2) {
+        if (slots > EDGE2_MAX_SLOTS) return false;
+        v.edge2.assign(slots, 0);
+        v.edge2_mask = uint32_t(slots - 1);
+        v.edge2_shift = 36 - uint32_t(std::countr_zero(slots));
+        place(two);
         if (longest_run(v.edge2) < slots / 2048) break;
+    }
+    // ---- the whole-character steps, in the table as sized for the two-byte steps ----
+    const auto chars = char_steps(v, trie, char_starts);
+    if (!chars.empty() && (two.size() + chars.size()) * 100 <= v.edge2.size() * 45) {
+        place(chars);
+        if (longest_run(v.edge2) >= v.edge2.size() / 2048) {  // the two-byte steps alone, as they were
+            std::fill(v.edge2.begin(), v.edge2.end(), 0);
+            place(two);
+            std::fill(char_starts.begin(), char_starts.end(), 0);
+        }
+    } else {
+        std::fill(char_starts.begin(), char_starts.end(), 0);
     }
     two = {};
     return true;
@@ -483,7 +543,8 @@ Expected<Vocab> Vocab::from_bytes(std::span<const uint8_t> bytes, std::string_vi
 
     // ---- the walk's steps beside the merges: neither reads what the other writes ----
     bool steps_fit = false;
-    run_side_by_side([&] { build_merges(v, trie); }, [&] { steps_fit = build_steps(v, trie); });
+    std::vector<uint8_t> char_starts(65536, 0);
+    run_side_by_side([&] { build_merges(v, trie); }, [&] { steps_fit = build_steps(v, trie, char_starts); });
     if (!steps_fit) return bad_vocab("two-byte trie steps cluster beyond the table limit", source);
 
     // ---- three-byte UTF-8 starts ----
@@ -497,7 +558,7 @@ Expected<Vocab> Vocab::from_bytes(std::span<const uint8_t> bytes, std::string_vi
                 const uint32_t n3 = n2 ? trie.cp3_child[cp] : 0;
                 // The walk goes on from the node after two bytes, through the third byte and the next
                 // one: only worth a probe when the node after all three has children.
-                v.cp3_node[cp] = n3 != 0 && trie.has_child[n3] ? n2 : 0;
+                v.cp3_node[cp] = n3 != 0 && trie.has_child[n3] ? n2 | (char_starts[cp] ? CP3_CHARS : 0) : 0;
                 v.cp3_token[cp] = (n3 != 0 && v.node_token[n3] != NONE) ? v.node_token[n3] : t2;
             }
         }

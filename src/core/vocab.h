@@ -136,6 +136,26 @@ inline uint64_t edge2_entry(uint64_t h, uint32_t child, uint32_t best) {
 inline uint32_t edge2_child(uint64_t entry) { return uint32_t(entry >> 18) & 0xFFFFF; }
 inline uint32_t edge2_best(uint64_t entry) { return uint32_t(entry) & NO_BEST; }
 
+// Steps of whole three-byte characters, kept in the edge2 table beside the two-byte steps (the table is
+// sized for those alone). A walk from a three-byte character X whose node goes on only by whole
+// three-byte characters (CP3_CHARS in cp3_node) takes one probe per character: first for X and the next
+// character Y together, then for the node reached and each next character. The keys have bit 35 set,
+// which no two-byte key has while node ids stay below CHAR_START_NODE; a first step's node field is
+// CHAR_START_NODE | X, above every node. Each entry names the node after the character (19 bits), whether
+// tokens through that node also go on by other bytes (CHAR_MIXED: the walk then takes the two-byte steps
+// from its start), and the token that ends there (NO_BEST if none). Built only for tries of fewer than
+// CHAR_START_NODE nodes.
+inline constexpr uint64_t CHAR_KEY = uint64_t(1) << 35;
+inline constexpr uint32_t CHAR_START_NODE = uint32_t(7) << 16;
+inline constexpr uint32_t CP3_CHARS = uint32_t(1) << 31;
+inline constexpr uint32_t CP3_NODE_MASK = CP3_CHARS - 1;
+inline constexpr uint64_t CHAR_MIXED = uint64_t(1) << 37;
+inline uint64_t char_start_key(uint32_t cp_x, uint32_t cp_y) {
+    return CHAR_KEY | uint64_t(CHAR_START_NODE | cp_x) << 16 | cp_y;
+}
+inline uint64_t char_step_key(uint32_t node, uint32_t cp) { return CHAR_KEY | uint64_t(node) << 16 | cp; }
+inline uint32_t char_child(uint64_t entry) { return uint32_t(entry >> 18) & 0x7FFFF; }
+
 inline uint64_t pair_key(uint32_t a, uint32_t b) { return uint64_t(a) << 18 | b; }
 inline uint64_t pair_home(uint64_t key) { return (key * K_MUL) >> 40; }
 inline uint64_t pair_entry(uint64_t key, uint32_t merged) { return (key + 1) << 19 | merged; }

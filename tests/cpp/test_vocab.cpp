@@ -60,7 +60,7 @@ TEST(builtin_table_sizes) {
     CHECK_EQ(c.n_tokens, 100256u);
     CHECK_EQ(c.node_token.size(), size_t(216750));
     CHECK_EQ(c.edge2.size(), size_t(262144));
-    CHECK_EQ(testutil::occupied(c.edge2), size_t(103495));
+    CHECK_EQ(testutil::occupied(c.edge2), size_t(103495 + 342));  // two-byte and whole-character steps
     CHECK(longest_run(c.edge2) < c.edge2.size() / 2048);
     CHECK_EQ(c.edge1.size(), size_t(131072));
     CHECK_EQ(testutil::occupied(c.edge1), size_t(50492));
@@ -73,7 +73,7 @@ TEST(builtin_table_sizes) {
     CHECK_EQ(o.n_tokens, 199998u);
     CHECK_EQ(o.node_token.size(), size_t(421661));
     CHECK_EQ(o.edge2.size(), size_t(524288));
-    CHECK_EQ(testutil::occupied(o.edge2), size_t(203875));
+    CHECK_EQ(testutil::occupied(o.edge2), size_t(203875 + 11211));
     CHECK(longest_run(o.edge2) < o.edge2.size() / 2048);
     CHECK_EQ(o.edge1.size(), size_t(262144));
     CHECK_EQ(testutil::occupied(o.edge1), size_t(103036));
@@ -104,7 +104,7 @@ TEST(builtin_lookup_tables_agree_with_token_bytes) {
         CHECK(prefix_ok);
         CHECK_EQ(v->find_id(""), NONE);
         // U+4E00 starts longer tokens: the three-byte table starts from the node after the first two bytes
-        CHECK_EQ(v->cp3_node[cp3_index(0xE4, 0xB8, 0x80)], v->pair2_node[0xE4B8]);
+        CHECK_EQ(v->cp3_node[cp3_index(0xE4, 0xB8, 0x80)] & CP3_NODE_MASK, v->pair2_node[0xE4B8]);
         CHECK(std::all_of(v->pair_memo16.begin(), v->pair_memo16.end(), [](uint16_t m) { return m == 0; }));
         CHECK(std::all_of(v->pair_memo32.begin(), v->pair_memo32.end(), [](uint32_t m) { return m == 0; }));
     }
@@ -127,7 +127,7 @@ TEST(walks_start_only_where_a_longer_token_can_follow) {
             const uint32_t c0 = 0xE0 | i >> 12, c1 = 0x80 | (i >> 6 & 0x3F), c2 = 0x80 | (i & 0x3F);
             const uint32_t cp = cp3_index(c0, c1, c2);
             cp3_bad += (v->cp3_node[cp] != 0) != bool(longer3[cp]);
-            cp3_bad += v->cp3_node[cp] != 0 && v->cp3_node[cp] != v->pair2_node[c0 << 8 | c1];
+            cp3_bad += v->cp3_node[cp] != 0 && (v->cp3_node[cp] & CP3_NODE_MASK) != v->pair2_node[c0 << 8 | c1];
             cp3_started += v->cp3_node[cp] != 0;
         }
         CHECK_EQ(pair_bad, size_t(0));
@@ -155,6 +155,38 @@ TEST(longest_prefix_walks_agree_with_brute_force) {
             ok &= first_token(*v, p, s.size()) == want;
         }
         CHECK(ok);
+    }
+}
+
+TEST(character_walks_agree_with_brute_force) {
+    // Text of tokens that start with three-byte characters, run together, sometimes cut inside a
+    // character or followed by other bytes: the walks by whole characters, their ends and their fallback
+    // to two-byte steps where a node also leads on by other bytes.
+    std::mt19937 rng(11);
+    for (const Vocab* v : {&cl100k(), &o200k()}) {
+        std::vector<uint32_t> cjk;
+        for (uint32_t t = 0; t < v->n_tokens; ++t) {
+            const std::string_view b = v->token(t);
+            if (b.size() >= 3 && starts_three_byte(reinterpret_cast<const uint8_t*>(b.data()), b.size()))
+                cjk.push_back(t);
+        }
+        size_t walked = 0, wrong = 0;
+        for (int n = 0; n < 3000; ++n) {
+            std::string s;
+            for (int k = 1 + rng() % 6; k > 0; --k) s += v->token(cjk[rng() % cjk.size()]);
+            if (rng() % 4 == 0) s.resize(s.size() - 1 - rng() % std::min<size_t>(s.size(), 4));
+            if (rng() % 4 == 0) s += (rng() % 2) ? "a" : "\xc3\xa9";
+            for (size_t at = 0; at < s.size(); ++at) {
+                const std::string_view rest = std::string_view(s).substr(at);
+                uint32_t want = NONE;
+                for (size_t l = std::min<size_t>(rest.size(), 255); l >= 1 && want == NONE; --l)
+                    want = v->find_id(rest.substr(0, l));
+                wrong += nm_mb(*v, reinterpret_cast<const uint8_t*>(rest.data()), rest.size()) != want;
+                ++walked;
+            }
+        }
+        CHECK(walked > 30000);
+        CHECK_EQ(wrong, size_t(0));
     }
 }
 
