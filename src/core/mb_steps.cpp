@@ -15,6 +15,7 @@ enum Phase : uint8_t {
     WALK_START,  // the first entries of the walk at pos (pair2 or cp3 tables)
     WALK_EDGE2,  // the edge2 entry of the node and the next two bytes
     WALK_EDGE1,  // the edge1 entry of the node and the next byte
+    WALK_CHAR,   // the edge2 entry of a whole three-byte character's step (CP3_CHARS)
     PAIR_TEST,   // the memo of the pair (last id, next), and the two tokens' split entries
     PIECE_DONE,
 };
@@ -128,6 +129,14 @@ constexpr uint32_t MAX_STEPPED_SEARCH = 63;
     found_token(v, s, s.cand);
 }
 
+// The next step of a walk by whole three-byte characters (walk_chars in mb.cpp), whose key is given: the
+// lookup is prefetched and the turn ends.
+[[gnu::always_inline]] inline void char_step(const Vocab& v, StepPiece& s, uint64_t key) {
+    s.edge2_h = edge2_hash(key);
+    __builtin_prefetch(v.edge2.data() + (s.edge2_h >> v.edge2_shift));
+    s.phase = WALK_CHAR;
+}
+
 // A long piece's search, one piece at a time from the first pair that failed its test, as encode_mb does.
 [[gnu::noinline]] void finish_by_search(const Vocab& v, StepPiece& s) {
     std::vector<uint32_t>& ids = scratch().resumed;
@@ -162,8 +171,14 @@ void step(const Vocab& v, StepPiece& s) {
             s.fresh3 = starts_three_byte(q, rem);
             if (s.fresh3) {
                 const uint32_t cp = cp3_index(q[0], q[1], q[2]);
-                s.node = v.cp3_node[cp] & CP3_NODE_MASK;
+                const uint32_t node = v.cp3_node[cp];
                 s.cand = v.cp3_token[cp];
+                if (node & CP3_CHARS) {
+                    if (rem < 6 || !starts_three_byte(q + 3, rem - 3)) return found_token(v, s, s.cand);
+                    s.i = 6;
+                    return char_step(v, s, char_start_key(cp, cp3_index(q[3], q[4], q[5])));
+                }
+                s.node = node;
             } else {
                 const uint32_t pair = uint32_t(q[0]) << 8 | q[1];
                 s.node = v.pair2_node[pair];
@@ -185,6 +200,26 @@ void step(const Vocab& v, StepPiece& s) {
             s.fresh3 = false;
             s.i += 2;
             return walk_loop(v, s);
+        }
+        case WALK_CHAR: {
+            const uint64_t e = edge2_find_hashed(v, s.edge2_h);
+            if (e == 0) return found_token(v, s, s.cand);
+            if (edge2_best(e) != NO_BEST) s.cand = edge2_best(e);
+            const uint32_t node = char_child(e);
+            if (node == 0) return found_token(v, s, s.cand);
+            const size_t rem = s.len - s.pos;
+            if (e & CHAR_MIXED) {  // the two-byte steps from the walk's start
+                const uint32_t cp = cp3_index(q[0], q[1], q[2]);
+                s.node = v.cp3_node[cp] & CP3_NODE_MASK;
+                s.cand = v.cp3_token[cp];
+                s.i = 2;
+                s.fresh3 = true;
+                return walk_loop(v, s);
+            }
+            if (rem - s.i < 3 || !starts_three_byte(q + s.i, rem - s.i)) return found_token(v, s, s.cand);
+            const uint32_t cp = cp3_index(q[s.i], q[s.i + 1], q[s.i + 2]);
+            s.i += 3;
+            return char_step(v, s, char_step_key(node, cp));
         }
         case WALK_EDGE1: {
             const uint64_t e1 = edge1_find(v, s.node, q[s.i]);
