@@ -136,6 +136,65 @@ namespace {
 
 using Walk = uint32_t (*)(const Vocab&, const uint8_t*, size_t);
 
+// The longest token at a position of the piece, found when asked.
+template <Walk walk>
+struct WalksAsked {
+    uint32_t at(const Vocab& v, const uint8_t* p, size_t len, size_t pos) { return walk(v, p + pos, len - pos); }
+};
+
+// The walks of a long piece made ahead of its search, along the path the greedy pass would take. The
+// search walks from where its last token ended and then tests the pair, one token after another, so each
+// walk's edge2 probes and each test's memo slot wait for the token before. Here the greedy path is
+// walked AHEAD to 2 * AHEAD bytes before the search gets there and the memo slot of each of its pairs
+// prefetched: the search finds its walks done and its memo slots on their way. A walk depends only on
+// the bytes from its position on, so a position's walk serves whichever path reaches it; where the
+// search's path leaves the greedy one (after a failed pair test) it walks for itself.
+struct WalksAhead {
+    static constexpr size_t RING = 512;  // positions kept: a power of two above 2 * AHEAD + the longest token
+    static constexpr size_t AHEAD = 32;
+    const uint8_t* p;
+    size_t len;  // below NONE, the mark of an empty place in the ring
+    size_t ahead = 0;      // where the greedy path walked ahead goes on
+    uint32_t last = NONE;  // the token that ends there on that path
+    uint32_t ring_pos[RING];
+    uint32_t ring_tok[RING];
+
+    WalksAhead(const uint8_t* text, size_t n) : p(text), len(n) { std::fill(ring_pos, ring_pos + RING, NONE); }
+
+    [[gnu::noinline]] void walk_ahead(const Vocab& v, size_t until) {
+        do {
+            const uint32_t t = nm_mb_inline(v, p + ahead, len - ahead);
+            const size_t k = ahead & (RING - 1);
+            ring_pos[k] = uint32_t(ahead);
+            ring_tok[k] = t;
+            if (last != NONE) {
+                const MemoProbe m = memo_probe(v, last, t);
+                if (v.wide_ids)
+                    __builtin_prefetch(v.pair_memo32.data() + m.slot);
+                else
+                    __builtin_prefetch(v.pair_memo16.data() + m.slot);
+            }
+            last = t;
+            ahead += v.token_len[t];
+        } while (ahead < until);
+    }
+
+    [[gnu::always_inline]] uint32_t at(const Vocab& v, const uint8_t*, size_t, size_t pos) {
+        if (ahead < pos) ahead = pos, last = NONE;  // the search went past the path walked ahead
+        if (ahead < pos + AHEAD && ahead < len) walk_ahead(v, std::min(len, pos + 2 * AHEAD));
+        const size_t k = pos & (RING - 1);
+        if (ring_pos[k] == pos) return ring_tok[k];
+        return nm_mb_inline(v, p + pos, len - pos);
+    }
+};
+
+// Pieces at least this long have their walks made ahead, where the memo is the large one (wide ids:
+// 8 MiB) and its slots miss the processor's caches. Measured on 941 KB of Japanese without spaces, hot:
+// o200k_base 69 -> 94 MB/s; with the 2 MiB memo of cl100k_base, whose walks on such text mostly end at
+// their first character, it cost 12 %.
+constexpr size_t WALK_AHEAD_MIN = 512;
+bool walks_ahead(const Vocab& v, size_t len) { return v.wide_ids && len >= WALK_AHEAD_MIN && len < NONE; }
+
 // A piece of a vocabulary that lacks some single bytes: bytes without a token are dropped and the
 // stretches between them encoded on their own (built-in vocabularies never come here).
 void encode_partial(const Vocab& v, const uint8_t* p, size_t len, std::vector<uint32_t>& out);
@@ -151,9 +210,9 @@ constexpr size_t LOCAL_REACHABLE_BITS = 256;
 // dead is never tried again.
 // The path is kept in out itself, sized ahead so that pushes and pops are plain stores and counter steps;
 // a long piece's path grows by doubling up to the worst case (one token per byte).
-template <Walk walk>
+template <class Walks>
 [[gnu::noinline]] void encode_fallback(const Vocab& v, const uint8_t* p, size_t len, size_t pos, uint32_t cand,
-                                       std::vector<uint32_t>& out, size_t start) {
+                                       std::vector<uint32_t>& out, size_t start, Walks& walks) {
     uint64_t local[LOCAL_REACHABLE_BITS / 64];
     uint64_t* reachable = local;
     const size_t words = len / 64 + 1;  // positions 0..len
@@ -189,7 +248,7 @@ template <Walk walk>
                 complete = true;
                 break;
             }
-            tok = walk(v, p + pos, len - pos);
+            tok = walks.at(v, p, len, pos);
             if (tok == NONE) break;
             continue;
         }
@@ -211,15 +270,16 @@ template <Walk walk>
     }
 }
 
-template <Walk walk>
-inline void encode_greedy(const Vocab& v, const uint8_t* p, size_t len, uint32_t first, std::vector<uint32_t>& out) {
+template <class Walks>
+inline void encode_greedy(const Vocab& v, const uint8_t* p, size_t len, uint32_t first, std::vector<uint32_t>& out,
+                          Walks&& walks) {
     const size_t start = out.size();
     uint32_t t = first;
     out.push_back(t);
     size_t pos = v.token_len[t];
     while (pos < len) {
-        const uint32_t u = walk(v, p + pos, len - pos);
-        if (!valid_pair(v, t, u)) return encode_fallback<walk>(v, p, len, pos, u, out, start);
+        const uint32_t u = walks.at(v, p, len, pos);
+        if (!valid_pair(v, t, u)) return encode_fallback(v, p, len, pos, u, out, start, walks);
         out.push_back(u);
         pos += v.token_len[u];
         t = u;
@@ -235,7 +295,7 @@ void encode_partial(const Vocab& v, const uint8_t* p, size_t len, std::vector<ui
         }
         size_t j = i;
         while (j < len && v.byte_token[p[j]] != NONE) ++j;
-        encode_greedy<first_token_inline>(v, p + i, j - i, first_token_inline(v, p + i, j - i), out);
+        encode_greedy(v, p + i, j - i, first_token_inline(v, p + i, j - i), out, WalksAsked<first_token_inline>{});
         i = j;
     }
 }
@@ -245,18 +305,25 @@ void encode_partial(const Vocab& v, const uint8_t* p, size_t len, std::vector<ui
 void encode_mb(const Vocab& v, const uint8_t* p, size_t len, std::vector<uint32_t>& out) {
     if (len == 0) return;
     if (!v.all_bytes) return encode_partial(v, p, len, out);
-    encode_greedy<nm_mb_inline>(v, p, len, nm_mb_inline(v, p, len), out);
+    if (walks_ahead(v, len)) return encode_greedy(v, p, len, nm_mb_inline(v, p, len), out, WalksAhead(p, len));
+    encode_greedy(v, p, len, nm_mb_inline(v, p, len), out, WalksAsked<nm_mb_inline>{});
 }
 
 void encode_with_first(const Vocab& v, const uint8_t* p, size_t len, uint32_t first, std::vector<uint32_t>& out) {
     if (len == 0) return;
     if (!v.all_bytes) return encode_partial(v, p, len, out);
-    encode_greedy<first_token_inline>(v, p, len, first, out);
+    if (walks_ahead(v, len)) return encode_greedy(v, p, len, first, out, WalksAhead(p, len));
+    encode_greedy(v, p, len, first, out, WalksAsked<first_token_inline>{});
 }
 
 void encode_resume(const Vocab& v, const uint8_t* p, size_t len, size_t pos, uint32_t cand, std::vector<uint32_t>& out,
                    size_t start) {
-    encode_fallback<nm_mb_inline>(v, p, len, pos, cand, out, start);
+    if (walks_ahead(v, len)) {
+        WalksAhead walks(p, len);
+        return encode_fallback(v, p, len, pos, cand, out, start, walks);
+    }
+    WalksAsked<nm_mb_inline> walks;
+    encode_fallback(v, p, len, pos, cand, out, start, walks);
 }
 
 }  // namespace lexaro

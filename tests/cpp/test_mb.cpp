@@ -106,6 +106,39 @@ TEST(long_pieces_equal_classic_merging) {
     }
 }
 
+TEST(pieces_walked_ahead_equal_classic_merging) {
+    // Pieces of 512 bytes and more in o200k_base have their walks made ahead along the greedy path. Text
+    // of three-byte characters defeats the greedy pass often, so the search leaves that path and comes
+    // back to it; runs with long tokens take the search past the path walked ahead.
+    std::mt19937 rng(23);
+    const Vocab& v = vocab(1);
+    std::vector<uint32_t> three_byte, long_tokens;
+    for (uint32_t t = 0; t < v.n_tokens; ++t) {
+        const auto* b = v.token_bytes.data() + v.token_offsets[t];
+        if (v.token_len[t] >= 3 && starts_three_byte(b, v.token_len[t])) three_byte.push_back(t);
+        if (v.token_len[t] >= 40) long_tokens.push_back(t);
+    }
+    size_t bad = 0, backtracked = 0;
+    for (int n = 0; n < 60; ++n) {
+        const size_t len = 512 + rng() % 2600;
+        std::string s;
+        while (s.size() < len) {
+            const uint32_t r = rng() % 100;
+            if (n % 3 == 0 || r < 70)
+                s += v.token(three_byte[rng() % three_byte.size()]);
+            else if (r < 80)
+                s += v.token(long_tokens[rng() % long_tokens.size()]);
+            else
+                s += v.token(rng() % v.n_tokens);
+        }
+        const std::vector<uint32_t> want = testutil::classic_bpe(v, s);
+        backtracked += testutil::greedy(v, s) != want;
+        bad += mb(v, s) != want || with_first(v, s) != want;
+    }
+    CHECK_EQ(bad, size_t(0));
+    CHECK(backtracked > 30);
+}
+
 TEST(empty_and_one_byte_pieces) {
     const Vocab& v = vocab(0);
     CHECK(mb(v, "").empty());
