@@ -235,9 +235,6 @@ void make_pair_memo(Vocab& v) {
     }
 }
 
-// Whether b[0, len) starts with a three-byte form (len may be below four).
-bool three_byte_at(const uint8_t* b, size_t len) { return len >= 3 && starts_three_byte(b, len); }
-
 // The whole-character steps (see CHAR_KEY), and in char_starts (by cp3_index) the three-byte starts
 // whose walks may take them. None for a trie of CHAR_START_NODE nodes or more.
 std::vector<TwoByteStep, TableAllocator<TwoByteStep>> char_steps(const Vocab& v, const Trie& trie,
@@ -252,18 +249,18 @@ std::vector<TwoByteStep, TableAllocator<TwoByteStep>> char_steps(const Vocab& v,
     for (uint32_t t = 0; t < n; ++t) {
         const uint32_t len = v.token_len[t], off = v.token_offsets[t];
         const uint8_t* b = v.token_bytes.data() + off;
-        if (!three_byte_at(b, len)) continue;
+        if (!starts_three_byte(b, len)) continue;
         uint32_t i = 3;
-        while (i < len && three_byte_at(b + i, len - i)) i += 3;
+        while (i < len && starts_three_byte(b + i, len - i)) i += 3;
         if (i < len) mixed[path[off + i - 1]] = 1;
     }
     std::vector<uint8_t> seen(trie.nodes, 0);
     for (uint32_t t = 0; t < n; ++t) {
         const uint32_t len = v.token_len[t], off = v.token_offsets[t];
         const uint8_t* b = v.token_bytes.data() + off;
-        if (!three_byte_at(b, len)) continue;
+        if (!starts_three_byte(b, len)) continue;
         const uint32_t cp_x = cp3_index(b[0], b[1], b[2]);
-        for (uint32_t i = 3; i < len && three_byte_at(b + i, len - i); i += 3) {
+        for (uint32_t i = 3; i < len && starts_three_byte(b + i, len - i); i += 3) {
             const uint32_t from = path[off + i - 1], child = path[off + i + 2];
             if (mixed[from]) break;
             if (i == 3) char_starts[cp_x] = 1;
