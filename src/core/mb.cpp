@@ -153,7 +153,7 @@ struct WalksAhead {
     static constexpr size_t RING = 512;  // positions kept: a power of two above 2 * AHEAD + the longest token
     static constexpr size_t AHEAD = 32;
     const uint8_t* p;
-    size_t len;  // below NONE, the mark of an empty place in the ring
+    size_t len;            // below NONE, the mark of an empty place in the ring
     size_t ahead = 0;      // where the greedy path walked ahead goes on
     uint32_t last = NONE;  // the token that ends there on that path
     uint32_t ring_pos[RING];
