@@ -139,7 +139,9 @@ using Walk = uint32_t (*)(const Vocab&, const uint8_t*, size_t);
 // The longest token at a position of the piece, found when asked.
 template <Walk walk>
 struct WalksAsked {
-    uint32_t at(const Vocab& v, const uint8_t* p, size_t len, size_t pos) { return walk(v, p + pos, len - pos); }
+    [[gnu::always_inline]] uint32_t at(const Vocab& v, const uint8_t* p, size_t len, size_t pos) {
+        return walk(v, p + pos, len - pos);
+    }
 };
 
 // The walks of a long piece made ahead of its search, along the path the greedy pass would take. The
