@@ -169,13 +169,7 @@ struct WalksAhead {
             const size_t k = ahead & (RING - 1);
             ring_pos[k] = uint32_t(ahead);
             ring_tok[k] = t;
-            if (last != NONE) {
-                const MemoProbe m = memo_probe(v, last, t);
-                if (v.wide_ids)
-                    __builtin_prefetch(v.pair_memo32.data() + m.slot);
-                else
-                    __builtin_prefetch(v.pair_memo16.data() + m.slot);
-            }
+            if (last != NONE) fetch_pair_memo(v, last, t);
             last = t;
             ahead += v.token_len[t];
         } while (ahead < until);

@@ -40,6 +40,16 @@ inline MemoProbe memo_probe(const Vocab& v, uint32_t a, uint32_t b) {
     return v.wide_ids ? memo_probe_wide(a, b) : memo_probe_narrow(a, b);
 }
 
+// The memo slot and tag of (a, b), its line prefetched for a test that comes later.
+[[gnu::always_inline]] inline MemoProbe fetch_pair_memo(const Vocab& v, uint32_t a, uint32_t b) {
+    const MemoProbe m = memo_probe(v, a, b);
+    if (!v.wide_ids)
+        __builtin_prefetch(v.pair_memo16.data() + m.slot);
+    else
+        __builtin_prefetch(v.pair_memo32.data() + m.slot);
+    return m;
+}
+
 // The memoised test, with the memo slot and tag of (a, b) already found by memo_probe.
 inline bool valid_pair_at(const Vocab& v, uint32_t a, uint32_t b, MemoProbe p) {
     if (!v.wide_ids) {

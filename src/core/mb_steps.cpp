@@ -33,15 +33,6 @@ void fetch_walk_start(const Vocab& v, const uint8_t* q, size_t rem) {
     }
 }
 
-[[gnu::always_inline]] inline MemoProbe fetch_pair_memo(const Vocab& v, uint32_t a, uint32_t b) {
-    const MemoProbe m = memo_probe(v, a, b);
-    if (!v.wide_ids)
-        __builtin_prefetch(v.pair_memo16.data() + m.slot);
-    else
-        __builtin_prefetch(v.pair_memo32.data() + m.slot);
-    return m;
-}
-
 // Pieces longer than this search one at a time (encode_resume): `dead` has a bit for each byte 0..len.
 constexpr uint32_t MAX_STEPPED_SEARCH = 63;
 
